@@ -1,0 +1,77 @@
+#pragma once
+
+#include "platform/process_api.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ostrivan {
+
+// Local wall-clock time as the platform clock reports it.
+struct LocalDateTime {
+    int year = 1899;
+    int month = 12;
+    int day = 30;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+};
+
+namespace box {
+inline constexpr std::int32_t kOkOnly = 0;
+inline constexpr std::int32_t kYesNo = 4;
+inline constexpr std::int32_t kQuestion = 32;
+inline constexpr std::int32_t kExclamation = 48;
+inline constexpr std::int32_t kAnswerOk = 1;
+inline constexpr std::int32_t kAnswerYes = 6;
+inline constexpr std::int32_t kAnswerNo = 7;
+} // namespace box
+
+// What the platform's loop raises on the form, on its one thread.
+class FormEvents {
+public:
+    virtual ~FormEvents() = default;
+    virtual void OnTimer() = 0;
+    // The window is being closed; setting `cancel` to true keeps the form loaded.
+    virtual void OnQueryUnload(std::int16_t& cancel) = 0;
+};
+
+// The windowing runtime the form lives in.
+class FormRuntime {
+public:
+    virtual ~FormRuntime() = default;
+
+    // Label1.
+    virtual void SetStatusText(const std::string& text) = 0;
+
+    virtual void SetTimerInterval(std::uint32_t milliseconds) = 0;
+    virtual void SetTimerEnabled(bool enabled) = 0;
+
+    // Modal; returns the answer. No title means the application's default title.
+    virtual std::int32_t ShowMessageBox(const std::string& text, std::int32_t style,
+                                        const std::optional<std::string>& title) = 0;
+
+    // Starts `programPath` with the full `commandLine` the child sees (which begins with
+    // the quoted program path); returns the new id at once. Raises Failure when the
+    // program cannot be started.
+    virtual ProcessId LaunchProgram(const std::string& programPath, const std::string& commandLine,
+                                    std::int32_t windowStyle) = 0;
+
+    // The folder of the running executable, without a trailing separator.
+    virtual std::string ApplicationFolder() = 0;
+    // Everything after the program name and the blanks that follow it.
+    virtual std::string CommandLineArguments() = 0;
+
+    // Ends the process at once, without any unload handling. The real platforms do not
+    // return; a simulated one records the call and returns.
+    virtual void End(int exitCode) = 0;
+    // Unloads the form: raises OnQueryUnload and, unless cancelled, ends the process
+    // once the running handler returns.
+    virtual void UnloadForm() = 0;
+
+    virtual LocalDateTime Now() = 0;
+};
+
+} // namespace ostrivan

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace ostrivan {
+
+using ProcessId = std::uint32_t;
+
+// An opaque OS handle value: a Win32 HANDLE, or a descriptor on Linux. 0 is "none";
+// kInvalidHandle is what a failed snapshot returns.
+using Handle = std::intptr_t;
+inline constexpr Handle kNoHandle = 0;
+inline constexpr Handle kInvalidHandle = -1;
+
+inline constexpr std::size_t kMaxImageName = 260;
+
+// The enumeration record, as Process32First/Process32Next fill it. `size` is set by the
+// caller to ProcessApi::ProcessEntryRecordSize() before the first call.
+struct ProcessEntryRecord {
+    std::uint32_t size = 0;
+    ProcessId processId = 0;
+    std::array<char, kMaxImageName> exeFile{};
+};
+
+// The memory counters record of GetProcessMemoryInfo; only the working set is used.
+struct MemoryCounters {
+    std::uint32_t size = 0;
+    std::uint64_t workingSetSize = 0;
+};
+
+struct Luid {
+    std::uint32_t lowPart = 0;
+    std::int32_t highPart = 0;
+};
+
+// TOKEN_PRIVILEGES with exactly one entry.
+struct TokenPrivilege {
+    std::uint32_t count = 1;
+    Luid luid;
+    std::uint32_t attributes = 0;
+};
+
+namespace access {
+inline constexpr std::uint32_t kTerminate = 0x1;
+inline constexpr std::uint32_t kVmRead = 0x10;
+inline constexpr std::uint32_t kQueryInformation = 0x400;
+inline constexpr std::uint32_t kQueryLimitedInformation = 0x1000;
+inline constexpr std::uint32_t kAllAccessNt5 = 0x1F0FFF;
+inline constexpr std::uint32_t kTokenAdjustAndQuery = 0x28;
+} // namespace access
+
+inline constexpr std::uint32_t kSnapProcess = 2;
+inline constexpr std::uint32_t kStillActive = 259;
+inline constexpr std::uint32_t kPrivilegeEnabled = 2;
+inline constexpr std::uint32_t kPrivilegeDisabled = 0;
+inline constexpr const char* kDebugPrivilege = "SeDebugPrivilege";
+
+// The process calls of the operating system, shaped as the Win32 calls they stand for.
+// Calls report failure through their results and never throw.
+class ProcessApi {
+public:
+    virtual ~ProcessApi() = default;
+
+    // Returns kInvalidHandle when no snapshot can be taken.
+    virtual Handle CreateToolhelp32Snapshot(std::uint32_t flags, ProcessId processId) = 0;
+    virtual bool Process32First(Handle snapshot, ProcessEntryRecord& record) = 0;
+    virtual bool Process32Next(Handle snapshot, ProcessEntryRecord& record) = 0;
+    // sizeof the platform's own enumeration record, for ProcessEntryRecord::size.
+    virtual std::uint32_t ProcessEntryRecordSize() const = 0;
+
+    // Returns kNoHandle when the process cannot be opened with that access.
+    virtual Handle OpenProcess(std::uint32_t desiredAccess, ProcessId processId) = 0;
+    virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
+    // Leaves `exitCode` as it was on failure.
+    virtual bool GetExitCodeProcess(Handle process, std::uint32_t& exitCode) = 0;
+    virtual bool GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
+                                      std::uint32_t size) = 0;
+    // sizeof the platform's own memory counters record.
+    virtual std::uint32_t MemoryCountersRecordSize() const = 0;
+    // Creation time in the platform's own units; with the id it names one process for good.
+    virtual bool GetProcessCreationTime(Handle process, std::uint64_t& creationTime) = 0;
+    virtual void CloseHandle(Handle handle) = 0;
+
+    // Bit 31 clear on the NT family.
+    virtual std::uint32_t GetVersion() = 0;
+    // A pseudo handle of the own process; never closed.
+    virtual Handle GetCurrentProcess() = 0;
+    virtual bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle& token) = 0;
+    // An empty system name means the local system.
+    virtual bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid& luid) = 0;
+    virtual bool AdjustTokenPrivileges(Handle token, bool disableAll,
+                                       const TokenPrivilege& newState) = 0;
+};
+
+} // namespace ostrivan

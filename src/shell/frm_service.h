@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/failure.h"
+#include "platform/form_runtime.h"
+#include "platform/process_api.h"
+#include "platform/service_host.h"
+#include "supervisor/supervisor.h"
+
+#include <cstdint>
+
+namespace ostrivan {
+
+inline constexpr const char* kServiceCaption = "Ostrivan Monitoring Service";
+inline constexpr std::uint32_t kTimerInterval = 60000;
+inline constexpr std::int32_t kAcceptPauseContinue = 2;
+
+// The service's only form: the load sequence and every event handler. Each handler
+// catches at its own boundary and writes the error report; nothing reaches the host.
+class frmService : public ServiceHostEvents, public FormEvents {
+public:
+    frmService(ServiceHost& NTService, FormRuntime& runtime, ProcessApi& process)
+        : NTService_(NTService), runtime_(runtime), supervisor_(process, runtime) {}
+
+    // The program's entry: loading the form.
+    void Load();
+
+    void OnStart(HostFlag& success) override;
+    void OnStop() override;
+    void OnPause(HostFlag& success) override;
+    void OnContinue(HostFlag& success) override;
+    void OnControl(std::int32_t code) override;
+
+    void OnTimer() override;
+    void OnQueryUnload(std::int16_t& cancel) override;
+
+    const SupervisorState& State() const { return supervisor_.State(); }
+
+private:
+    void ErrorReport(const Failure& failure);
+
+    ServiceHost& NTService_;
+    FormRuntime& runtime_;
+    Supervisor supervisor_;
+};
+
+} // namespace ostrivan

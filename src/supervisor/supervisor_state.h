@@ -1,0 +1,29 @@
+#pragma once
+
+#include "process/process_identity.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ostrivan {
+
+// One tracked check program.
+struct CheckRecord {
+    std::string Name;         // normalized image name
+    double FirstSeen = 0.0;   // local time as an OLE Automation date
+    std::int16_t Overdue = 0; // -1 once marked
+};
+
+// The supervisor state the form owns for the life of the process.
+struct SupervisorState {
+    bool IsStopping = false;
+    // Row 0 is a placeholder that is never read; rows 1 and up are tracked programs.
+    std::vector<CheckRecord> CheckTable{CheckRecord{}};
+    // Short-lived tools seen by the last sweep, to be terminated by the next one.
+    std::vector<ProcessIdentity> PendingKills;
+    // The manager this service launched last; id 0 when none yet.
+    ProcessIdentity ManagerPid;
+};
+
+} // namespace ostrivan
