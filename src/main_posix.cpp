@@ -1,0 +1,45 @@
+// o-service on Linux: the posix platform wired to the service's form.
+#include "platform/posix/command_line.h"
+#include "platform/posix/console.h"
+#include "platform/posix/event_loop.h"
+#include "platform/posix/posix_form_runtime.h"
+#include "platform/posix/posix_process_api.h"
+#include "platform/posix/posix_service_host.h"
+#include "platform/posix/self_executable.h"
+#include "platform/posix/systemd_notifier.h"
+#include "shell/frm_service.h"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    using namespace ostrivan;
+
+    // First of all, before a signal meant for the loop can end the process.
+    posix::EventLoop loop;
+    posix::Console console;
+
+    const auto executable = posix::ExecutablePath();
+    if (!executable) {
+        console.Log("cannot read /proc/self/exe: the service needs /proc");
+        return EXIT_FAILURE;
+    }
+    auto notifier = posix::SystemdNotifier::FromEnvironment();
+    posix::PosixProcessApi process([&console](const std::string& line) { console.Log(line); });
+    posix::PosixFormRuntime runtime(
+        loop, console, notifier, posix::FolderOf(*executable),
+        posix::ArgumentText(std::vector<std::string>(argv + 1, argv + argc)), kTimerInterval, true);
+    posix::PosixServiceHost host(loop, console, notifier,
+                                 posix::PosixServiceHost::UnitDirectoryFromEnvironment(),
+                                 *executable);
+
+    frmService form(host, runtime, process);
+    runtime.Attach(form);
+    host.Attach(form);
+
+    form.Load();
+    const int exitCode = loop.Run();
+    console.Finish();
+    return exitCode;
+}

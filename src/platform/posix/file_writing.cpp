@@ -1,0 +1,65 @@
+#include "platform/posix/file_writing.h"
+
+#include "platform/posix/unique_fd.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace ostrivan::posix {
+namespace {
+
+constexpr mode_t kReadableByAll = 0644;
+
+int WriteAndClose(UniqueFd& fd, std::string_view content) {
+    while (!content.empty()) {
+        const ssize_t written = ::write(fd.Get(), content.data(), content.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            return errno;
+        }
+        content.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (::fsync(fd.Get()) != 0) {
+        return errno;
+    }
+    // The descriptor is gone after close, whatever close says.
+    return ::close(fd.Release()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+int CreateNewFile(const std::string& path, std::string_view content) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kReadableByAll));
+    if (!fd) {
+        return errno;
+    }
+    const int error = WriteAndClose(fd, content);
+    if (error != 0) {
+        ::unlink(path.c_str());
+    }
+    return error;
+}
+
+int ReplaceFile(const std::string& path, std::string_view content) {
+    const std::string temporary = path + ".new";
+    UniqueFd fd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kReadableByAll));
+    if (!fd) {
+        return errno;
+    }
+    int error = WriteAndClose(fd, content);
+    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(temporary.c_str());
+    }
+    return error;
+}
+
+} // namespace ostrivan::posix

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ostrivan::posix {
+
+// Creates `path` with `content`; fails when it already exists. On failure nothing is left
+// behind. Returns 0 or the errno value.
+int CreateNewFile(const std::string& path, std::string_view content);
+
+// Replaces `path` with `content` in one step, through a file beside it that is renamed
+// over it. Returns 0 or the errno value.
+int ReplaceFile(const std::string& path, std::string_view content);
+
+} // namespace ostrivan::posix

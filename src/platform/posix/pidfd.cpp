@@ -1,0 +1,50 @@
+#include "platform/posix/pidfd.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/pidfd.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+namespace ostrivan::posix {
+
+UniqueFd OpenPidfd(pid_t pid) {
+    if (pid <= 0) {
+        return UniqueFd();
+    }
+    return UniqueFd(::pidfd_open(pid, 0));
+}
+
+bool PidfdHoldsPid(int pidfd) {
+    // Signal 0 only asks; a process we may not signal still exists.
+    return ::pidfd_send_signal(pidfd, 0, nullptr, 0) == 0 || errno == EPERM;
+}
+
+bool PidfdEnded(int pidfd) {
+    pollfd ready{pidfd, POLLIN, 0};
+    int got;
+    do {
+        got = ::poll(&ready, 1, 0);
+    } while (got < 0 && errno == EINTR);
+    return got > 0 && (ready.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+bool PidfdKill(int pidfd) {
+    return ::pidfd_send_signal(pidfd, SIGKILL, nullptr, 0) == 0;
+}
+
+std::optional<std::uint32_t> EndedChildExitCode(int pidfd) {
+    siginfo_t info{};
+    // WNOWAIT leaves the child to the loop that reaps it.
+    if (::waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid == 0) {
+        return std::nullopt;
+    }
+    if (info.si_code == CLD_EXITED) {
+        return static_cast<std::uint32_t>(info.si_status);
+    }
+    return 128U + static_cast<std::uint32_t>(info.si_status);
+}
+
+} // namespace ostrivan::posix

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/posix/unique_fd.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+
+namespace ostrivan::posix {
+
+// A descriptor that names one process for good: signals sent through it never reach a
+// process that later received the same id.
+UniqueFd OpenPidfd(pid_t pid);
+
+// True while the process still holds its id: running, or ended and not yet reaped. Reads
+// of /proc/PID made before this answers true came from this very process.
+bool PidfdHoldsPid(int pidfd);
+
+// True once the process has ended (a zombie, or reaped).
+bool PidfdEnded(int pidfd);
+
+bool PidfdKill(int pidfd);
+
+// The exit code of an ended child of this process that has not been reaped yet; a child
+// ended by a signal reads as 128 + the signal, as shells report it. Nothing otherwise.
+std::optional<std::uint32_t> EndedChildExitCode(int pidfd);
+
+} // namespace ostrivan::posix

@@ -1,0 +1,177 @@
+#include "platform/posix/posix_form_runtime.h"
+
+#include "platform/failure.h"
+#include "platform/posix/command_line.h"
+#include "platform/posix/proc_text.h"
+#include "platform/posix/spawn.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace ostrivan::posix {
+namespace {
+
+constexpr std::int32_t kButtonsMask = 0xF;
+
+bool IsYes(const std::string& answer) {
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+bool IsNo(const std::string& answer) {
+    return answer == "n" || answer == "N" || answer == "no";
+}
+
+std::string EndText(int waitStatus) {
+    if (WIFSIGNALED(waitStatus)) {
+        const int signal = WTERMSIG(waitStatus);
+        const char* name = ::sigabbrev_np(signal);
+        return "signal " + (name != nullptr ? "SIG" + std::string(name) : std::to_string(signal));
+    }
+    return "exit code " + std::to_string(WEXITSTATUS(waitStatus));
+}
+
+} // namespace
+
+PosixFormRuntime::PosixFormRuntime(EventLoop& loop, Console& console, SystemdNotifier& notifier,
+                                   std::string applicationFolder, std::string arguments,
+                                   std::uint32_t timerInterval, bool timerEnabled)
+    : loop_(loop), console_(console), notifier_(notifier), interval_(timerInterval),
+      enabled_(timerEnabled), applicationFolder_(std::move(applicationFolder)),
+      arguments_(std::move(arguments)) {
+    if (enabled_) {
+        timer_.Start(interval_);
+    }
+    loop_.Watch(timer_.Fd(), [this] { Tick(); });
+    // Closing the window: the user's interrupt, or the terminal going away.
+    loop_.OnSignal(SIGINT, [this] { UnloadForm(); });
+    loop_.OnSignal(SIGHUP, [this] { UnloadForm(); });
+    loop_.OnChildEnded([this](pid_t pid, int status) { ChildEnded(pid, status); });
+}
+
+void PosixFormRuntime::Tick() {
+    // Ticks missed while a handler ran are taken as one.
+    if (timer_.Consume() && enabled_ && events_ != nullptr) {
+        events_->OnTimer();
+    }
+}
+
+void PosixFormRuntime::SetStatusText(const std::string& text) {
+    console_.ShowStatus(text);
+    notifier_.Send("STATUS=" + OneLine(text));
+}
+
+void PosixFormRuntime::SetTimerInterval(std::uint32_t milliseconds) {
+    interval_ = milliseconds;
+    if (enabled_) {
+        timer_.Start(interval_);
+    }
+}
+
+void PosixFormRuntime::SetTimerEnabled(bool enabled) {
+    if (enabled == enabled_) {
+        return;
+    }
+    enabled_ = enabled;
+    if (enabled_) {
+        timer_.Start(interval_); // a full interval from now
+    } else {
+        timer_.Stop();
+    }
+}
+
+std::int32_t PosixFormRuntime::ShowMessageBox(const std::string& text, std::int32_t style,
+                                              const std::optional<std::string>& title) {
+    const std::string caption = title.value_or(kDefaultTitle);
+    const bool yesNo = (style & kButtonsMask) == box::kYesNo;
+    const std::int32_t fallback = yesNo ? box::kAnswerNo : box::kAnswerOk;
+    const char* fallbackName = yesNo ? "No" : "OK";
+
+    if (!console_.CanAsk()) {
+        // Nobody can see the box: a daemon must not wait for an answer that never comes.
+        console_.Log("message box \"" + caption + "\": " + text + " -> " + fallbackName +
+                     " (no terminal to ask)");
+        return fallback;
+    }
+    const std::string question =
+        "\n[" + caption + "]\n" + text + "\n" + (yesNo ? "Yes or no? [y/n] " : "[Enter] ");
+    for (;;) {
+        const auto answer = console_.Ask(question);
+        if (!answer) {
+            console_.Log("message box \"" + caption + "\": input ended -> " + fallbackName);
+            return fallback;
+        }
+        if (!yesNo) {
+            return box::kAnswerOk;
+        }
+        if (IsYes(*answer)) {
+            return box::kAnswerYes;
+        }
+        if (IsNo(*answer)) {
+            return box::kAnswerNo;
+        }
+    }
+}
+
+ProcessId PosixFormRuntime::LaunchProgram(const std::string& programPath,
+                                          const std::string& commandLine, std::int32_t) {
+    const std::string program = ToPosixPath(programPath);
+    auto argv = SplitCommandLine(commandLine);
+    if (argv.empty()) {
+        argv.push_back(program);
+    } else {
+        argv[0] = ToPosixPath(argv[0]);
+    }
+    const Spawned spawned = SpawnDetached(program, argv);
+    if (spawned.error != 0) {
+        throw Failure(spawned.error, std::string(std::strerror(spawned.error)) + ": " + program);
+    }
+    const std::string name = ImageBaseName(program);
+    launched_.insert_or_assign(spawned.pid, name);
+    std::vector<std::string> arguments(argv.begin() + 1, argv.end());
+    console_.Log("launched " + name + (arguments.empty() ? "" : " " + ArgumentText(arguments)) +
+                 " (pid " + std::to_string(spawned.pid) + ")");
+    return static_cast<ProcessId>(spawned.pid);
+}
+
+void PosixFormRuntime::ChildEnded(pid_t pid, int waitStatus) {
+    const auto found = launched_.find(pid);
+    const std::string name = found != launched_.end() ? found->second : "child";
+    if (found != launched_.end()) {
+        launched_.erase(found);
+    }
+    console_.Log(name + " (pid " + std::to_string(pid) + ") ended, " + EndText(waitStatus));
+}
+
+void PosixFormRuntime::End(int exitCode) {
+    console_.Finish();
+    std::exit(exitCode);
+}
+
+void PosixFormRuntime::UnloadForm() {
+    std::int16_t cancel = 0;
+    if (events_ != nullptr) {
+        events_->OnQueryUnload(cancel);
+    }
+    if (cancel == 0) {
+        loop_.Quit(EXIT_SUCCESS);
+    }
+}
+
+LocalDateTime PosixFormRuntime::Now() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    return LocalDateTime{local.tm_year + 1900,
+                         local.tm_mon + 1,
+                         local.tm_mday,
+                         local.tm_hour,
+                         local.tm_min,
+                         local.tm_sec,
+                         static_cast<int>(now.tv_nsec / 1'000'000)};
+}
+
+} // namespace ostrivan::posix

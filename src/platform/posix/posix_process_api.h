@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/posix/unique_fd.h"
+#include "platform/process_api.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ostrivan::posix {
+
+// The process calls over /proc and pidfd. Every handle it gives out is a descriptor of its
+// own: a snapshot holds /proc open, a process handle is a pidfd, a token holds /proc/self.
+// The debug privilege is CAP_KILL, kept out of the effective set except around a
+// termination.
+class PosixProcessApi final : public ProcessApi {
+public:
+    using Log = std::function<void(const std::string&)>;
+
+    // What GetCurrentProcess hands out: the value Windows uses for its pseudo handle.
+    static constexpr Handle kCurrentProcess = -1;
+    // The identifier LookupPrivilegeValueA gives SeDebugPrivilege, as on Windows.
+    static constexpr Luid kDebugLuid{20, 0};
+
+    explicit PosixProcessApi(Log log = {});
+
+    Handle CreateToolhelp32Snapshot(std::uint32_t flags, ProcessId processId) override;
+    bool Process32First(Handle snapshot, ProcessEntryRecord& record) override;
+    bool Process32Next(Handle snapshot, ProcessEntryRecord& record) override;
+    std::uint32_t ProcessEntryRecordSize() const override;
+
+    Handle OpenProcess(std::uint32_t desiredAccess, ProcessId processId) override;
+    bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
+    bool GetExitCodeProcess(Handle process, std::uint32_t& exitCode) override;
+    bool GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
+                              std::uint32_t size) override;
+    std::uint32_t MemoryCountersRecordSize() const override;
+    bool GetProcessCreationTime(Handle process, std::uint64_t& creationTime) override;
+    bool GetProcessImageName(Handle process, std::string& imageName) override;
+    void CloseHandle(Handle handle) override;
+
+    std::uint32_t GetVersion() override;
+    Handle GetCurrentProcess() override;
+    bool OpenProcessToken(Handle process, std::uint32_t desiredAccess, Handle& token) override;
+    bool LookupPrivilegeValueA(const char* systemName, const char* name, Luid& luid) override;
+    bool AdjustTokenPrivileges(Handle token, bool disableAll,
+                               const TokenPrivilege& newState) override;
+
+private:
+    struct Snapshot {
+        UniqueFd procDir;
+        std::vector<std::pair<ProcessId, std::string>> entries;
+        std::size_t next = 0;
+    };
+    struct OpenedProcess {
+        UniqueFd pidfd;
+        pid_t pid = 0;
+        std::uint32_t access = 0;
+    };
+    struct Token {
+        UniqueFd self;
+        std::uint32_t access = 0;
+    };
+    // A process named for good: its id and its start time.
+    using Identity = std::pair<pid_t, std::uint64_t>;
+
+    bool FillRecord(Snapshot& snapshot, ProcessEntryRecord& record);
+    OpenedProcess* Find(Handle process, std::uint32_t anyOf);
+    std::optional<std::uint64_t> StartTime(const OpenedProcess& process);
+    void ForgetReapedTerminations();
+
+    Log log_;
+    std::map<Handle, Snapshot> snapshots_;
+    std::map<Handle, OpenedProcess> processes_;
+    std::map<Handle, Token> tokens_;
+    // A termination's exit code is not delivered by SIGKILL; it is kept here for as long
+    // as the ended process can still be asked.
+    std::map<Identity, std::uint32_t> terminationCodes_;
+};
+
+} // namespace ostrivan::posix

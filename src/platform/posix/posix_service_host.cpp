@@ -1,0 +1,194 @@
+#include "platform/posix/posix_service_host.h"
+
+#include "platform/failure.h"
+#include "platform/posix/file_writing.h"
+#include "platform/posix/proc_reader.h"
+#include "platform/posix/spawn.h"
+#include "platform/posix/unit_file.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace ostrivan::posix {
+namespace {
+
+constexpr std::int32_t kAcceptPauseContinue = 2;
+
+bool SystemdRuns() {
+    return ::access("/run/systemd/system", F_OK) == 0;
+}
+
+bool Systemctl(std::initializer_list<const char*> words) {
+    std::vector<std::string> argv{"systemctl"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    return RunAndWait(argv) == 0;
+}
+
+bool HasControlCharacter(const std::string& text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::string PosixServiceHost::UnitDirectoryFromEnvironment() {
+    const char* folder = std::getenv("OSTRIVAN_UNIT_DIR");
+    return folder != nullptr && *folder != '\0' ? folder : kDefaultUnitDirectory;
+}
+
+PosixServiceHost::PosixServiceHost(EventLoop& loop, Console& console, SystemdNotifier& notifier,
+                                   std::string unitDirectory, std::string executable)
+    : loop_(loop), console_(console), notifier_(notifier), eventLog_(console),
+      unitDirectory_(std::move(unitDirectory)), executable_(std::move(executable)) {
+    loop_.OnSignal(SIGTERM, [this] { Stop(); });
+    loop_.OnSignal(SIGUSR1, [this] { Pause(); });
+    loop_.OnSignal(SIGUSR2, [this] { Continue(); });
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        const std::int32_t code = kFirstUserControl + (signal - SIGRTMIN);
+        loop_.OnSignal(signal, [this, code] { Control(code); });
+    }
+}
+
+bool PosixServiceHost::SystemdReadsUnitDirectory() const {
+    return unitDirectory_ == kDefaultUnitDirectory && SystemdRuns();
+}
+
+std::string PosixServiceHost::UnitPath() const {
+    return unitDirectory_ + "/" + kUnitName;
+}
+
+std::string PosixServiceHost::ParametersPath() const {
+    return unitDirectory_ + "/" + kParametersName;
+}
+
+bool PosixServiceHost::Register() {
+    // An existing unit is left as it is, as the service manager refuses a second
+    // registration under the same name.
+    if (CreateNewFile(UnitPath(), UnitFileText(kDisplayName, executable_)) != 0) {
+        return false;
+    }
+    if (SystemdReadsUnitDirectory() &&
+        !(Systemctl({"daemon-reload"}) && Systemctl({"enable", kUnitName}))) {
+        ::unlink(UnitPath().c_str());
+        Systemctl({"daemon-reload"});
+        return false;
+    }
+    return true;
+}
+
+bool PosixServiceHost::Unregister() {
+    const bool managed = SystemdReadsUnitDirectory();
+    if (managed) {
+        Systemctl({"disable", kUnitName});
+    }
+    const bool removed = ::unlink(UnitPath().c_str()) == 0;
+    ::unlink(ParametersPath().c_str());
+    if (managed) {
+        Systemctl({"daemon-reload"});
+    }
+    return removed;
+}
+
+void PosixServiceHost::SaveParameter(const std::string& section, const std::string& key,
+                                     const std::string& value) {
+    if (HasControlCharacter(section) || HasControlCharacter(key) || HasControlCharacter(value) ||
+        key.find('=') != std::string::npos || section.find(']') != std::string::npos ||
+        key.empty()) {
+        throw Failure(EINVAL, "The parameter " + section + "\\" + key + " cannot be stored");
+    }
+    std::string existing;
+    if (auto text = ReadSmallFile(ParametersPath())) {
+        existing = std::move(*text);
+    } else if (::access(ParametersPath().c_str(), F_OK) == 0) {
+        throw Failure(EIO, "Cannot read " + ParametersPath());
+    }
+    if (const int error =
+            ReplaceFile(ParametersPath(), WithParameter(existing, section, key, value));
+        error != 0) {
+        throw Failure(error, std::string(std::strerror(error)) + ": " + ParametersPath());
+    }
+}
+
+void PosixServiceHost::WriteEvent(std::int16_t kind, std::int32_t id, const std::string& text) {
+    eventLog_.Write(kind, id, text);
+}
+
+void PosixServiceHost::RequestStop() {
+    loop_.Post([this] {
+        if (events_ != nullptr) {
+            events_->OnStop();
+        }
+    });
+}
+
+void PosixServiceHost::Connect() {
+    connected_ = true;
+    notifier_.Send("READY=1");
+    // The start is raised from the loop, never from inside the caller: a run that ends
+    // right after Connect starts nothing.
+    loop_.Post([this] { Start(); });
+}
+
+void PosixServiceHost::Start() {
+    if (events_ == nullptr) {
+        return;
+    }
+    HostFlag success = kHostFalse;
+    events_->OnStart(success);
+    if (success != kHostTrue) {
+        console_.Log("the service did not confirm its start; it ends");
+        loop_.Quit(EXIT_FAILURE);
+    }
+}
+
+void PosixServiceHost::Stop() {
+    if (!connected_ || events_ == nullptr) {
+        // Nothing was started that a stop would have to end.
+        loop_.Quit(128 + SIGTERM);
+        return;
+    }
+    notifier_.Send("STOPPING=1");
+    events_->OnStop();
+}
+
+void PosixServiceHost::Pause() {
+    if (!connected_ || events_ == nullptr || (acceptedControls_ & kAcceptPauseContinue) == 0) {
+        console_.Log("pause refused: the service does not accept it now");
+        return;
+    }
+    HostFlag success = kHostFalse;
+    events_->OnPause(success);
+    if (success != kHostTrue) {
+        console_.Log("the service did not confirm its pause");
+    }
+}
+
+void PosixServiceHost::Continue() {
+    if (!connected_ || events_ == nullptr || (acceptedControls_ & kAcceptPauseContinue) == 0) {
+        console_.Log("continue refused: the service does not accept it now");
+        return;
+    }
+    HostFlag success = kHostFalse;
+    events_->OnContinue(success);
+    if (success != kHostTrue) {
+        console_.Log("the service did not confirm that it continues");
+    }
+}
+
+void PosixServiceHost::Control(std::int32_t code) {
+    if (!connected_ || events_ == nullptr) {
+        console_.Log("control " + std::to_string(code) + " refused: the service is not running");
+        return;
+    }
+    events_->OnControl(code);
+}
+
+} // namespace ostrivan::posix

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace ostrivan::posix {
+
+struct Spawned {
+    pid_t pid = 0;
+    int error = 0; // errno value; 0 when the program was started
+};
+
+// Starts a program on its own: a session of its own (a Ctrl-C at the service's terminal
+// is not meant for it), no signal blocked or ignored, standard input from /dev/null.
+// The caller reaps it.
+Spawned SpawnDetached(const std::string& program, const std::vector<std::string>& argv);
+
+// Runs a program found on PATH and waits for it; its exit status, or -1 when it could
+// not be run or did not exit normally.
+int RunAndWait(const std::vector<std::string>& argv);
+
+} // namespace ostrivan::posix

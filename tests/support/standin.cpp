@@ -1,0 +1,107 @@
+// A stand-in for any program of the suite, copied under the program's name.
+//
+// It sleeps until it is killed, unless told otherwise by words of the form key=value, given
+// as arguments or in the environment variable STANDIN_<NAME>, where NAME is its own image
+// name upper-cased with every other character as '_' (STANDIN_VANTORELLE_MANAGER_EXE for
+// vantorelle_manager.exe), so that one environment can set up each program apart:
+//   hold=MIB    keep MIB MiB resident
+//   exit=CODE   exit with CODE ...
+//   after=MS    ... MS milliseconds after the start (default 0)
+// Other arguments (the watcher's 900) are ignored.
+#include <time.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Where the held memory is published, so that the compiler cannot leave it out.
+char* volatile held_memory = nullptr;
+
+struct Orders {
+    std::uint64_t holdMiB = 0;
+    std::optional<int> exitCode;
+    std::uint64_t afterMs = 0;
+};
+
+std::string OwnName() {
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return "";
+    }
+    const std::string full(path, static_cast<std::size_t>(length));
+    return full.substr(full.rfind('/') + 1);
+}
+
+std::string VariableFor(const std::string& name) {
+    std::string variable = "STANDIN_";
+    for (const char c : name) {
+        variable += std::isalnum(static_cast<unsigned char>(c))
+                        ? static_cast<char>(std::toupper(static_cast<unsigned char>(c)))
+                        : '_';
+    }
+    return variable;
+}
+
+void Apply(const std::string& word, Orders& orders) {
+    const auto equals = word.find('=');
+    if (equals == std::string::npos) {
+        return;
+    }
+    const std::string key = word.substr(0, equals);
+    const std::string value = word.substr(equals + 1);
+    if (key == "hold") {
+        orders.holdMiB = std::stoull(value);
+    } else if (key == "exit") {
+        orders.exitCode = std::stoi(value);
+    } else if (key == "after") {
+        orders.afterMs = std::stoull(value);
+    }
+}
+
+void SleepMs(std::uint64_t milliseconds) {
+    timespec wanted{static_cast<time_t>(milliseconds / 1000),
+                    static_cast<long>(milliseconds % 1000) * 1'000'000};
+    while (::nanosleep(&wanted, &wanted) != 0) {
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Orders orders;
+    try {
+        if (const char* words = std::getenv(VariableFor(OwnName()).c_str())) {
+            std::istringstream stream(words);
+            for (std::string word; stream >> word;) {
+                Apply(word, orders);
+            }
+        }
+        for (int i = 1; i < argc; ++i) {
+            Apply(argv[i], orders);
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "standin: bad order: %s\n", error.what());
+        return 64;
+    }
+
+    // Every page written, so that all of it is resident.
+    std::vector<char> held(orders.holdMiB << 20, 1);
+    held_memory = held.data();
+
+    if (orders.exitCode) {
+        SleepMs(orders.afterMs);
+        return *orders.exitCode;
+    }
+    for (;;) {
+        ::pause();
+    }
+}
