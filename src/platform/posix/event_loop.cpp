@@ -53,13 +53,12 @@ void EventLoop::Post(Task task) {
 }
 
 void EventLoop::Quit(int exitCode) {
-    if (!quit_) {
-        quit_ = true;
-        exitCode_ = exitCode;
-    }
+    quit_ = true;
+    exitCode_ = exitCode;
 }
 
 int EventLoop::Run() {
+    quit_ = false;
     while (!quit_) {
         if (!posted_.empty()) {
             const Task task = std::move(posted_.front());

@@ -2,23 +2,37 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 namespace ostrivan::posix {
+namespace {
+
+// Called directly: the C library's <sys/pidfd.h> of Debian 12 declares these without C
+// linkage, so C++ cannot link against it.
+int PidfdOpen(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0U));
+}
+
+int PidfdSendSignal(int pidfd, int signal) {
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0U));
+}
+
+} // namespace
 
 UniqueFd OpenPidfd(pid_t pid) {
     if (pid <= 0) {
         return UniqueFd();
     }
-    return UniqueFd(::pidfd_open(pid, 0));
+    return UniqueFd(PidfdOpen(pid));
 }
 
 bool PidfdHoldsPid(int pidfd) {
     // Signal 0 only asks; a process we may not signal still exists.
-    return ::pidfd_send_signal(pidfd, 0, nullptr, 0) == 0 || errno == EPERM;
+    return PidfdSendSignal(pidfd, 0) == 0 || errno == EPERM;
 }
 
 bool PidfdEnded(int pidfd) {
@@ -31,7 +45,7 @@ bool PidfdEnded(int pidfd) {
 }
 
 bool PidfdKill(int pidfd) {
-    return ::pidfd_send_signal(pidfd, SIGKILL, nullptr, 0) == 0;
+    return PidfdSendSignal(pidfd, SIGKILL) == 0;
 }
 
 std::optional<std::uint32_t> EndedChildExitCode(int pidfd) {
