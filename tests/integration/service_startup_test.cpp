@@ -1,0 +1,97 @@
+#include "service_harness.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+namespace ostrivan::integration {
+namespace {
+
+bool EachRunsOnce(const SuiteRun& run) {
+    for (const char* program : kSuitePrograms) {
+        if (run.Running(program).size() != 1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t Position(const std::string& log, const std::string& text) {
+    const auto at = log.find(text);
+    EXPECT_NE(at, std::string::npos) << text;
+    return at;
+}
+
+TEST(StartUp, LaunchesTheSuiteFromTheServicesOwnFolder) {
+    SuiteRun run;
+    ASSERT_TRUE(Eventually([&] { return EachRunsOnce(run); }));
+
+    const pid_t watcher = run.Running("vantorelle_watcher.exe").front();
+    EXPECT_EQ(CommandLine(watcher),
+              (std::vector<std::string>{run.Folder() + "/vantorelle_watcher.exe", "900"}));
+    EXPECT_EQ(CommandLine(run.Running("o-alerts.exe").front()),
+              (std::vector<std::string>{run.Folder() + "/o-alerts.exe"}));
+
+    const std::string log = run.Log();
+    const auto alerts = Position(log, "launched o-alerts.exe (pid");
+    const auto graphs = Position(log, "launched o-graphs.exe (pid");
+    const auto trap = Position(log, "launched vantorelle_snmptrap.exe (pid");
+    const auto manager = Position(log, "launched vantorelle_manager.exe (pid");
+    const auto watcherLaunch = Position(log, "launched vantorelle_watcher.exe 900 (pid");
+    EXPECT_LT(alerts, graphs);
+    EXPECT_LT(graphs, trap);
+    EXPECT_LT(trap, manager);
+    EXPECT_LT(manager, watcherLaunch);
+
+    ASSERT_TRUE(run.WaitForStatus("Ostrivan Monitoring Service Running"));
+    EXPECT_EQ(run.StatusLines(),
+              (std::vector<std::string>{"Loading", "Ostrivan Monitoring Service Running"}));
+}
+
+TEST(StartUp, EndsStaleSideProgramsAndStartsAFreshWatcher) {
+    // Left over from an earlier run, before the service starts: the folder is laid out and
+    // the service started by the run, so these come a moment later; they are caught by the
+    // next start in the same folder.
+    SuiteRun run({.arguments = {"-remove"}});
+    ASSERT_TRUE(run.WaitForExit());
+    const pid_t oldWatcher = run.StartExtra("vantorelle_watcher.exe");
+    const pid_t phone = run.StartExtra("klaxo_voicephone.exe");
+    const pid_t security = run.StartExtra("security_check.exe");
+    const pid_t bystander = run.StartExtra("notepad.exe");
+    ASSERT_TRUE(Eventually([&] { return run.Running("klaxo_voicephone.exe").size() == 1; }));
+
+    run.RunAgain({});
+    for (const pid_t stale : {oldWatcher, phone, security}) {
+        ASSERT_TRUE(Eventually([&] { return run.EndOf(stale).has_value(); })) << stale;
+        EXPECT_TRUE(WIFSIGNALED(*run.EndOf(stale)));
+    }
+    ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_watcher.exe").size() == 1; }));
+    const pid_t watcher = run.Running("vantorelle_watcher.exe").front();
+    EXPECT_NE(watcher, oldWatcher);
+    EXPECT_EQ(CommandLine(watcher).back(), "900");
+    EXPECT_FALSE(run.EndOf(bystander).has_value());
+    EXPECT_EQ(run.Running("notepad.exe"), std::vector<pid_t>{bystander});
+}
+
+TEST(StartUp, AProgramThatCannotBeLaunchedEndsTheStartWithAMessage) {
+    SuiteRun run({.environment = {{"STANDIN_VANTORELLE_MANAGER_EXE", kCountingManager}},
+                  .programs = {"o-alerts.exe", "vantorelle_snmptrap.exe", "vantorelle_manager.exe",
+                               "vantorelle_watcher.exe"}});
+    ASSERT_TRUE(run.WaitForLog("message box \"Error\": Error Shelling file. No such file or "
+                               "directory: " +
+                               run.Folder() + "/o-graphs.exe -> OK"));
+    // A sweep has run since: the manager comes from it, while the rest of the start never
+    // happened.
+    ASSERT_TRUE(run.WaitForLog("launched vantorelle_manager.exe"));
+    EXPECT_EQ(run.Running("o-alerts.exe").size(), 1U);
+    EXPECT_EQ(run.CountInLog("launched vantorelle_snmptrap.exe"), 0U);
+    EXPECT_EQ(run.CountInLog("launched vantorelle_watcher.exe"), 0U);
+    EXPECT_LT(run.Log().find("Error Shelling file."),
+              run.Log().find("launched vantorelle_manager.exe"));
+    // The start itself counts as done.
+    EXPECT_EQ(run.StatusLines().back(), "Ostrivan Monitoring Service Running");
+}
+
+} // namespace
+} // namespace ostrivan::integration

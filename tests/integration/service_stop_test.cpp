@@ -1,0 +1,83 @@
+#include "service_harness.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+namespace ostrivan::integration {
+namespace {
+
+bool NoneRuns(const SuiteRun& run, const std::vector<std::string>& programs) {
+    for (const auto& program : programs) {
+        if (!run.Running(program).empty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const std::vector<std::string> kSuite(kSuitePrograms.begin(), kSuitePrograms.end());
+
+TEST(Stop, TermEndsEverySuiteProcessAndTheService) {
+    SuiteRun run;
+    ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_watcher.exe").size() == 1; }));
+    const pid_t phone = run.StartExtra("klaxo_voicephone.exe");
+    const pid_t skype = run.StartExtra("skypepm.exe");
+    const pid_t bystander = run.StartExtra("notepad.exe");
+    ASSERT_TRUE(Eventually([&] { return run.Running("skypepm.exe").size() == 1; }));
+
+    run.Signal(SIGTERM);
+    const auto status = run.WaitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_TRUE(Eventually([&] { return NoneRuns(run, kSuite); }));
+    EXPECT_TRUE(Eventually([&] { return run.EndOf(phone) && run.EndOf(skype); }));
+    EXPECT_FALSE(run.EndOf(bystander).has_value());
+    EXPECT_EQ(run.StatusLines().back(), "Configuration Service Stopped");
+}
+
+TEST(Stop, InterruptWithoutATerminalIsAnsweredNoAndChangesNothing) {
+    SuiteRun run;
+    ASSERT_TRUE(run.WaitForStatus("Ostrivan Monitoring Service Running"));
+    run.Signal(SIGINT);
+    ASSERT_TRUE(run.WaitForLog("message box \"Stop Service\": Are you sure you want to unload "
+                               "the service?... the service will be stopped -> No"));
+    run.Signal(SIGHUP);
+    ASSERT_TRUE(run.WaitForLog("message box \"Stop Service\"", 2));
+    EXPECT_FALSE(run.EndOf(run.ServicePid()).has_value());
+    EXPECT_EQ(run.Running("vantorelle_watcher.exe").size(), 1U);
+    EXPECT_EQ(run.StatusLines().back(), "Ostrivan Monitoring Service Running");
+}
+
+TEST(Stop, InterruptOnATerminalAsksAndYesStopsTheSuite) {
+    posix::testing::Terminal terminal;
+    SuiteRun run({.terminal = &terminal});
+    ASSERT_NE(terminal.ReadUntil("Ostrivan Monitoring Service Running").find("Running"),
+              std::string::npos);
+    ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_watcher.exe").size() == 1; }));
+
+    run.Signal(SIGINT);
+    const std::string question = terminal.ReadUntil("[y/n] ");
+    EXPECT_NE(question.find("[Stop Service]\r\nAre you sure you want to unload the "
+                            "service?...\r\nthe service will be stopped\r\nYes or no? [y/n] "),
+              std::string::npos)
+        << question;
+    terminal.Type("n\n");
+    EXPECT_NE(terminal.ReadUntil("Running").find("Running"), std::string::npos);
+
+    run.Signal(SIGINT);
+    terminal.ReadUntil("[y/n] ");
+    terminal.Type("y\n");
+    const auto status = run.WaitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    const std::string rest = terminal.ReadUntil("Configuration Service Stopped");
+    EXPECT_NE(rest.find("Ostrivan Monitoring Service Stopping"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("Configuration Service Stopped"), std::string::npos) << rest;
+    EXPECT_TRUE(Eventually([&] { return NoneRuns(run, kSuite); }));
+}
+
+} // namespace
+} // namespace ostrivan::integration
