@@ -35,6 +35,33 @@ struct RunOptions {
     int speed = 60;
     // Standard streams on this terminal instead of /dev/null and files.
     posix::testing::Terminal* terminal = nullptr;
+
+    RunOptions& Arguments(std::vector<std::string> words) {
+        arguments = std::move(words);
+        return *this;
+    }
+    RunOptions& Environment(const std::string& name, const std::string& value) {
+        environment.emplace_back(name, value);
+        return *this;
+    }
+    RunOptions& Programs(std::vector<std::string> names) {
+        programs = std::move(names);
+        return *this;
+    }
+    RunOptions& Speed(int times) {
+        speed = times;
+        return *this;
+    }
+    RunOptions& OnTerminal(posix::testing::Terminal& on) {
+        terminal = &on;
+        return *this;
+    }
+};
+// Time runs this many times faster for the service and everything it launches, through
+// libfaketime: 60 makes a sweep interval one second.
+int speed = 60;
+// Standard streams on this terminal instead of /dev/null and files.
+posix::testing::Terminal* terminal = nullptr;
 };
 
 // One o-service in a temporary suite folder ("suite dir", with a blank) beside copies of the

@@ -23,7 +23,7 @@ bool NothingLaunched(const SuiteRun& run) {
 }
 
 TEST(Registration, InstallWritesTheUnitAndItsParameterAndStartsNothing) {
-    SuiteRun run({.arguments = {"-install"}});
+    SuiteRun run(RunOptions().Arguments({"-install"}));
     EXPECT_EQ(ExitCode(run.WaitForExit()), 0);
     EXPECT_EQ(run.UnitFiles(),
               (std::vector<std::string>{"ostrivan.parameters", "ostrivan.service"}));
@@ -52,7 +52,7 @@ TEST(Registration, InstallWritesTheUnitAndItsParameterAndStartsNothing) {
 }
 
 TEST(Registration, RemoveWithoutARegistrationEndsQuietly) {
-    SuiteRun run({.arguments = {"-remove"}});
+    SuiteRun run(RunOptions().Arguments({"-remove"}));
     EXPECT_EQ(ExitCode(run.WaitForExit()), 0);
     EXPECT_TRUE(run.UnitFiles().empty());
     EXPECT_TRUE(NothingLaunched(run));
@@ -61,7 +61,7 @@ TEST(Registration, RemoveWithoutARegistrationEndsQuietly) {
 TEST(Registration, AnyOtherArgumentIsAnInvalidParameter) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"-INSTALL"}, {"-install", "now"}, {""}, {"-start"}}) {
-        SuiteRun run({.arguments = arguments});
+        SuiteRun run(RunOptions().Arguments(arguments));
         EXPECT_EQ(ExitCode(run.WaitForExit()), 2) << arguments.front();
         EXPECT_EQ(run.CountInLog("message box \"o-service\": Invalid Parameter -> OK"), 1U)
             << run.Log();

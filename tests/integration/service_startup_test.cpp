@@ -53,7 +53,7 @@ TEST(StartUp, EndsStaleSideProgramsAndStartsAFreshWatcher) {
     // Left over from an earlier run, before the service starts: the folder is laid out and
     // the service started by the run, so these come a moment later; they are caught by the
     // next start in the same folder.
-    SuiteRun run({.arguments = {"-remove"}});
+    SuiteRun run(RunOptions().Arguments({"-remove"}));
     ASSERT_TRUE(run.WaitForExit());
     const pid_t oldWatcher = run.StartExtra("vantorelle_watcher.exe");
     const pid_t phone = run.StartExtra("klaxo_voicephone.exe");

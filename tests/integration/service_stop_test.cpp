@@ -53,7 +53,7 @@ TEST(Stop, InterruptWithoutATerminalIsAnsweredNoAndChangesNothing) {
 
 TEST(Stop, InterruptOnATerminalAsksAndYesStopsTheSuite) {
     posix::testing::Terminal terminal;
-    SuiteRun run({.terminal = &terminal});
+    SuiteRun run(RunOptions().OnTerminal(terminal));
     ASSERT_NE(terminal.ReadUntil("Ostrivan Monitoring Service Running").find("Running"),
               std::string::npos);
     ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_watcher.exe").size() == 1; }));

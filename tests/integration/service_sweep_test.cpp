@@ -12,7 +12,7 @@ namespace {
 
 // A run whose every manager ends by itself, so that each sweep logs a manager launch.
 RunOptions Counting() {
-    return RunOptions{.environment = {{"STANDIN_VANTORELLE_MANAGER_EXE", kCountingManager}}};
+    return RunOptions().Environment("STANDIN_VANTORELLE_MANAGER_EXE", kCountingManager);
 }
 
 // Manager launches (sweeps) logged before the first line holding `text`.
@@ -88,7 +88,7 @@ TEST(Sweep, RelaunchesTheManagerAfterItWasKilled) {
 }
 
 TEST(Sweep, RestartsTheManagerWhenItGrowsPastTheCeiling) {
-    SuiteRun run({.environment = {{"STANDIN_VANTORELLE_MANAGER_EXE", "hold=300"}}});
+    SuiteRun run(RunOptions().Environment("STANDIN_VANTORELLE_MANAGER_EXE", "hold=300"));
     pid_t first = 0;
     ASSERT_TRUE(Eventually([&] {
         const auto managers = run.Running("vantorelle_manager.exe");
@@ -105,7 +105,7 @@ TEST(Sweep, RestartsTheManagerWhenItGrowsPastTheCeiling) {
 }
 
 TEST(Sweep, LeavesAManagerBelowTheCeilingAlone) {
-    SuiteRun run({.environment = {{"STANDIN_VANTORELLE_MANAGER_EXE", "hold=200"}}});
+    SuiteRun run(RunOptions().Environment("STANDIN_VANTORELLE_MANAGER_EXE", "hold=200"));
     ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_manager.exe").size() == 1; }));
     const pid_t manager = run.Running("vantorelle_manager.exe").front();
     // Sweeps are counted here by short-lived tools, each ended by a later sweep.

@@ -56,7 +56,7 @@ TEST(Systemd, HearsReadinessAndEveryStatusAndNoLaunchedProgramSpeaksForTheServic
     std::filesystem::create_directories(TEST_ROOT);
     ::unlink(path.c_str());
     NotifySocket systemd(path);
-    SuiteRun run({.environment = {{"NOTIFY_SOCKET", path}}});
+    SuiteRun run(RunOptions().Environment("NOTIFY_SOCKET", path));
     EXPECT_EQ(systemd.ReceiveUntil("STATUS=Ostrivan Monitoring Service Running"),
               (std::vector<std::string>{"STATUS=Loading", "READY=1",
                                         "STATUS=Ostrivan Monitoring Service Running"}));
