@@ -57,12 +57,6 @@ struct RunOptions {
         return *this;
     }
 };
-// Time runs this many times faster for the service and everything it launches, through
-// libfaketime: 60 makes a sweep interval one second.
-int speed = 60;
-// Standard streams on this terminal instead of /dev/null and files.
-posix::testing::Terminal* terminal = nullptr;
-};
 
 // One o-service in a temporary suite folder ("suite dir", with a blank) beside copies of the
 // stand-in under the suite's names, with a temporary unit folder. On the way out every

@@ -30,7 +30,7 @@ void KeepVictimsRunning(SuiteRun& run, pid_t& tool, pid_t& check) {
 TEST(Resources, ManySweepsLeaveNoDescriptorNoHandleAndNoZombieBehind) {
     // Ten sweeps a second; every sweep launches a manager that ends a moment later.
     SuiteRun run(
-        {.environment = {{"STANDIN_VANTORELLE_MANAGER_EXE", "exit=0 after=1000"}}, .speed = 600});
+        RunOptions().Environment("STANDIN_VANTORELLE_MANAGER_EXE", "exit=0 after=1000").Speed(600));
     pid_t tool = run.StartExtra("rrdtool.exe");
     pid_t check = run.StartExtra("daily_check.exe");
     ASSERT_TRUE(Eventually([&] {

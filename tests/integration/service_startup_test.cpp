@@ -75,9 +75,10 @@ TEST(StartUp, EndsStaleSideProgramsAndStartsAFreshWatcher) {
 }
 
 TEST(StartUp, AProgramThatCannotBeLaunchedEndsTheStartWithAMessage) {
-    SuiteRun run({.environment = {{"STANDIN_VANTORELLE_MANAGER_EXE", kCountingManager}},
-                  .programs = {"o-alerts.exe", "vantorelle_snmptrap.exe", "vantorelle_manager.exe",
-                               "vantorelle_watcher.exe"}});
+    SuiteRun run(RunOptions()
+                     .Environment("STANDIN_VANTORELLE_MANAGER_EXE", kCountingManager)
+                     .Programs({"o-alerts.exe", "vantorelle_snmptrap.exe", "vantorelle_manager.exe",
+                                "vantorelle_watcher.exe"}));
     ASSERT_TRUE(run.WaitForLog("message box \"Error\": Error Shelling file. No such file or "
                                "directory: " +
                                run.Folder() + "/o-graphs.exe -> OK"));
