@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
