@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <thread>
@@ -143,12 +144,21 @@ TEST_F(FormRuntimeTest, LaunchesAProgramWithItsArgumentsOnItsOwn) {
         loopSignals |= 1ULL << (signal - 1);
     }
     EXPECT_EQ(ParseStatusMask(*status, "SigIgn") & loopSignals, 0U) << *status;
-    // Nor any descriptor of the service's own.
-    for (const auto& fd : std::filesystem::directory_iterator(ProcPath(child, "fd"))) {
-        const auto target = ReadLink(fd.path()).value_or("");
-        EXPECT_EQ(target.find("anon_inode"), std::string::npos) << target;
-        EXPECT_NE(target, "/proc");
+    // Nor any descriptor of the service's, nor one it inherited.
+    int inherited[2];
+    ASSERT_EQ(::pipe(inherited), 0);
+    const ProcessId second = runtime.LaunchProgram(program, "\"" + program + "\"", 1);
+    ::close(inherited[0]);
+    ::close(inherited[1]);
+    std::vector<std::string> descriptors;
+    for (const auto& fd :
+         std::filesystem::directory_iterator(ProcPath(static_cast<pid_t>(second), "fd"))) {
+        descriptors.push_back(fd.path().filename());
     }
+    std::sort(descriptors.begin(), descriptors.end());
+    EXPECT_EQ(descriptors, (std::vector<std::string>{"0", "1", "2"}));
+    ::kill(static_cast<pid_t>(second), SIGKILL);
+    ::waitpid(static_cast<pid_t>(second), nullptr, 0);
     EXPECT_NE(
         err_.Drain().find("launched vantorelle_watcher.exe 900 (pid " + std::to_string(pid) + ")"),
         std::string::npos);

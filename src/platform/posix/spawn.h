@@ -13,7 +13,8 @@ struct Spawned {
 };
 
 // Starts a program on its own: a session of its own (a Ctrl-C at the service's terminal
-// is not meant for it), no signal blocked or ignored, standard input from /dev/null.
+// is not meant for it), no signal blocked or ignored, standard input from /dev/null, no
+// descriptor but the three standard ones.
 // The caller reaps it.
 Spawned SpawnDetached(const std::string& program, const std::vector<std::string>& argv);
 
