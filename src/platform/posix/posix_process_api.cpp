@@ -166,8 +166,11 @@ bool PosixProcessApi::TerminateProcess(Handle process, std::uint32_t exitCode) {
     if (target == nullptr || PidfdEnded(target->pidfd.Get())) {
         return false;
     }
-    const auto startTime = StartTime(*target);
-    const auto name = ImageNameOf(target->pid).value_or("?");
+    auto name = ImageNameOf(target->pid);
+    const auto startTime = StartTime(*target); // also confirms that the name was this one's
+    if (!startTime) {
+        name.reset();
+    }
     if (!PidfdKill(target->pidfd.Get())) {
         return false;
     }
@@ -178,8 +181,8 @@ bool PosixProcessApi::TerminateProcess(Handle process, std::uint32_t exitCode) {
         }
     }
     if (log_) {
-        log_("terminated " + name + " (pid " + std::to_string(target->pid) + ", exit code " +
-             std::to_string(exitCode) + ")");
+        log_("terminated " + name.value_or("a process") + " (pid " + std::to_string(target->pid) +
+             ", exit code " + std::to_string(exitCode) + ")");
     }
     return true;
 }
