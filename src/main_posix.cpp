@@ -30,6 +30,11 @@ int main(int argc, char** argv) {
     posix::PosixFormRuntime runtime(
         loop, console, notifier, posix::FolderOf(*executable),
         posix::ArgumentText(std::vector<std::string>(argv + 1, argv + argc)), kTimerInterval, true);
+    if (!loop.Valid() || !runtime.TimerValid()) {
+        // Without them no signal would be read and no sweep would run.
+        console.Log("cannot set up the event loop: out of descriptors or memory");
+        return EXIT_FAILURE;
+    }
     posix::PosixServiceHost host(loop, console, notifier,
                                  posix::PosixServiceHost::UnitDirectoryFromEnvironment(),
                                  *executable);

@@ -27,6 +27,9 @@ public:
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
+    // False when the loop could not get a descriptor to read its signals from.
+    bool Valid() const { return signals_.Valid(); }
+
     // SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2, SIGCHLD and SIGRTMIN to SIGRTMAX.
     static std::vector<int> Signals();
 

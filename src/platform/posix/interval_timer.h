@@ -19,6 +19,7 @@ public:
     bool Consume();
 
     int Fd() const { return fd_.Get(); }
+    bool Valid() const { return fd_.Valid(); }
 
 private:
     UniqueFd fd_;

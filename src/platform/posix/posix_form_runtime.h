@@ -29,6 +29,8 @@ public:
                      std::uint32_t timerInterval, bool timerEnabled);
 
     void Attach(FormEvents& events) { events_ = &events; }
+    // False when the timer could not be made.
+    bool TimerValid() const { return timer_.Valid(); }
 
     void SetStatusText(const std::string& text) override;
     void SetTimerInterval(std::uint32_t milliseconds) override;
