@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace ostrivan {
 
@@ -80,6 +81,8 @@ public:
     virtual std::uint32_t MemoryCountersRecordSize() const = 0;
     // Creation time in the platform's own units; with the id it names one process for good.
     virtual bool GetProcessCreationTime(Handle process, std::uint64_t& creationTime) = 0;
+    // The base name of the process's image file, as the snapshot would report it.
+    virtual bool GetProcessImageName(Handle process, std::string& imageName) = 0;
     virtual void CloseHandle(Handle handle) = 0;
 
     // Bit 31 clear on the NT family.
