@@ -15,6 +15,25 @@ bool OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exitCo
     return process.Valid() && api.TerminateProcess(process.Get(), exitCode);
 }
 
+// The debug privilege of the own token, enabled for as long as one termination takes and
+// disabled again on every way out.
+class DebugPrivilegeRaised {
+public:
+    DebugPrivilegeRaised(ProcessApi& api, Handle token, const TokenPrivilege& privilege)
+        : api_(api), token_(token), privilege_(privilege) {}
+    DebugPrivilegeRaised(const DebugPrivilegeRaised&) = delete;
+    DebugPrivilegeRaised& operator=(const DebugPrivilegeRaised&) = delete;
+    ~DebugPrivilegeRaised() {
+        privilege_.attributes = kPrivilegeDisabled;
+        api_.AdjustTokenPrivileges(token_, false, privilege_);
+    }
+
+private:
+    ProcessApi& api_;
+    Handle token_;
+    TokenPrivilege privilege_;
+};
+
 } // namespace
 
 bool KillApp(ProcessApi& api, std::string_view target) {
@@ -56,12 +75,8 @@ bool KillProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode) {
     if (!api.AdjustTokenPrivileges(token.Get(), false, privilege)) {
         return false;
     }
-
-    const bool terminated = OpenAndTerminate(api, processId, exitCode);
-
-    privilege.attributes = kPrivilegeDisabled;
-    api.AdjustTokenPrivileges(token.Get(), false, privilege);
-    return terminated;
+    const DebugPrivilegeRaised raised(api, token.Get(), privilege);
+    return OpenAndTerminate(api, processId, exitCode);
 }
 
 } // namespace ostrivan
