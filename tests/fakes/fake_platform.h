@@ -10,6 +10,18 @@
 namespace ostrivan::fakes {
 
 // The whole simulated platform, its three parts writing into one call log.
+//
+//   fakes::FakeService s;                     // form wired to the runtime
+//   const ProcessId id = s.processes.Add("vantorelle_manager.exe", 300'000'000);
+//   s.runtime.AddProgram("vantorelle_manager.exe");
+//   s.host.Faults().Fail("Connect");          // or Fail(call, n): only the n-th call
+//   s.form.Load();
+//   s.runtime.Advance(std::chrono::minutes(1));
+//   s.runtime.FireTimer();
+//   s.processes.Terminations();               // id, exit code, access, privilege
+//   s.runtime.Launches();                     // program path, command line, style, id
+//   s.log.Only({"host.", "runtime."});        // calls in order
+//   EXPECT_EQ(s.processes.OpenHandleCount(), 0u);
 struct FakePlatform {
     CallLog log;
     FakeProcessApi processes{log};

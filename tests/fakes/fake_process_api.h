@@ -26,7 +26,7 @@ struct FakeProcess {
     std::uint32_t exitCode = 0; // once ended
     std::uint64_t workingSet = 0;
     std::uint64_t creationTime = 0;
-    // The access masks that may open it; nothing = any mask, an empty set = none.
+    // The exact access masks that may open it; nothing = any mask, an empty set = none.
     std::optional<std::set<std::uint32_t>> onlyAccess;
     // Opens only while the debug privilege is enabled, as a system process would.
     bool needsDebugPrivilege = false;
@@ -65,7 +65,8 @@ public:
     // --- the process table, in enumeration order
     // A running process with a fresh id and creation time; returns the id.
     ProcessId Add(std::string imageName, std::uint64_t workingSet = 0);
-    // Id 0 and creation time 0 are replaced by fresh ones.
+    // Id 0 and creation time 0 are replaced by fresh ones. The reference holds until the
+    // next Add.
     FakeProcess& Add(FakeProcess process);
     FakeProcess& At(ProcessId id); // raises std::logic_error when there is no such process
     const FakeProcess* Find(ProcessId id) const;
