@@ -3,7 +3,7 @@
 #include "platform/failure.h"
 #include "process/kill_app.h"
 #include "process/launch.h"
-#include "shell/status_text.h"
+#include "supervisor/status_text.h"
 #include "supervisor/suite_path.h"
 #include "supervisor/suite_programs.h"
 
