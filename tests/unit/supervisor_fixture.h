@@ -32,6 +32,14 @@ protected:
         ASSERT_TRUE(s.runtime.FireTimer());
     }
 
+    // A new process that is handed an id an ended one had.
+    ProcessId AddReusingId(ProcessId id, const std::string& imageName) {
+        fakes::FakeProcess process;
+        process.id = id;
+        process.imageName = imageName;
+        return s.processes.Add(process).id;
+    }
+
     const std::vector<CheckRecord>& Table() const { return s.form.State().CheckTable; }
     std::vector<std::string> TrackedNames() const {
         std::vector<std::string> names;

@@ -6,8 +6,6 @@
 namespace ostrivan::testing {
 namespace {
 
-using fakes::FakeProcess;
-
 class ShortLivedToolTest : public SupervisorTest {};
 
 TEST_F(ShortLivedToolTest, IsQueuedByOneSweepAndTerminatedByTheNext) {
@@ -46,7 +44,7 @@ TEST_F(ShortLivedToolTest, IdReusedByAnotherProcessIsNotTerminated) {
     Tick();
     s.processes.Remove(rrd);
     // Another tool of the same name, even, now carries the id: it is not the one seen.
-    s.processes.Add(FakeProcess{.id = rrd, .imageName = "rrdtool.exe", .onlyAccess = {}});
+    AddReusingId(rrd, "rrdtool.exe");
     Tick();
     EXPECT_FALSE(Terminated(rrd));
     // The newcomer was seen by this sweep and goes the usual way.
