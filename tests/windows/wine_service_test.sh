@@ -26,8 +26,10 @@ unset DISPLAY WAYLAND_DISPLAY
 EVENTS="$WORK/events.log"
 FAILED=0
 
+XVFB_PID=
 cleanup() {
     wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -282,5 +284,55 @@ grep -qF 'answered OK (no one can see this desktop): Invalid Parameter' "$WORK/i
     || fail "no \"Invalid Parameter\" box: $(cat "$WORK/invalid.log")"
 pass "\"Invalid Parameter\", answered OK where no one can see it"
 expect_eq "nothing registered by it" "MISSING 0" "$(tool query Ostrivan)"
+
+# ---------------------------------------------------------------------------------------
+if ! command -v Xvfb >/dev/null 2>&1; then
+    log "SKIPPED the part on a visible desktop: Xvfb is not installed (apt-get install xvfb)"
+    log "all other parts passed"
+    exit 0
+fi
+log "standalone, on a desktop someone sees (Xvfb)"
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$WORK/display" >/dev/null 2>&1 &
+XVFB_PID=$!
+poll 30 test -s "$WORK/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$WORK/display")"
+# The tool stays on its own window station (-s -), where a program started by hand lives.
+desk() { tool -s - "$@"; }
+
+wine "$SERVICE_EXE" -bogus >/dev/null 2>&1 &
+invalid=$!
+box=$(desk box 60000 OK) || fail "no message box for an invalid argument"
+expect_eq "an invalid argument shows its box" "o-service|Invalid Parameter" "$box"
+status=0; wait "$invalid" || status=$?
+expect_eq "the process ends with exit code 2 once the box is dismissed" 2 "$status"
+
+: >"$SUITE/standin.log"
+wine "$SERVICE_EXE" >/dev/null 2>&1 &
+standalone=$!
+label=$(desk waitlabel "$CAPTION" "Ostrivan Monitoring Service Running" 60000) \
+    || fail "the standalone process never started: $label"
+pass "not started by the service manager, it starts on its own: \"$label\""
+for program in "${SUITE_PROGRAMS[@]}"; do
+    poll 30 tool waitcount "$program" 1 1000 || fail "$program was not launched"
+done
+pass "the suite is launched"
+question=$'Stop Service|Are you sure you want to unload the service?...\nthe service will be stopped'
+desk close "$CAPTION" >/dev/null
+expect_eq "closing the window asks the unload question" "$question" "$(desk box 30000 No)"
+poll 30 sh -c "! wine 'C:\\svctool.exe' -s - box 0 >/dev/null 2>&1" || fail "the box stayed"
+desk exists "$CAPTION" >/dev/null || fail "No closed the window"
+kill -0 "$standalone" 2>/dev/null || fail "No ended the process"
+expect_eq "after No the window stays and the status is unchanged" \
+    "Ostrivan Monitoring Service Running" "$(desk label "$CAPTION")"
+desk close "$CAPTION" >/dev/null
+expect_eq "closing again asks again" "$question" "$(desk box 30000 Yes)"
+status=0; wait "$standalone" || status=$?
+expect_eq "Yes stops the service and ends the process with exit code 0" 0 "$status"
+for program in "${SUITE_PROGRAMS[@]}"; do
+    poll 30 tool waitcount "$program" 0 1000 || fail "$program survived the stop"
+done
+pass "the stop terminated the whole suite"
 
 log "all passed"
