@@ -200,6 +200,17 @@ HWND FindForm(const std::string& caption) {
     return ::FindWindowW(nullptr, Widen(caption).c_str());
 }
 
+// For commands that act on the window: a window being created or a busy desktop gets a
+// few seconds.
+HWND AwaitForm(const std::string& caption) {
+    const Deadline deadline(10000);
+    HWND form = nullptr;
+    while ((form = FindForm(caption)) == nullptr && !deadline.Passed()) {
+        ::Sleep(kPollMs);
+    }
+    return form;
+}
+
 std::string WindowText(HWND window) {
     wchar_t text[1024] = {};
     DWORD_PTR copied = 0;
@@ -251,19 +262,19 @@ int WaitLabel(const std::string& caption, const std::string& wanted, DWORD timeo
 }
 
 int Tick(const std::string& caption) {
-    HWND form = FindForm(caption);
+    HWND form = AwaitForm(caption);
     if (form == nullptr) {
         return Fail("FindWindow");
     }
     DWORD_PTR result = 0;
     if (!::SendMessageTimeoutW(form, WM_TIMER, kFormTimerId, 0, SMTO_NORMAL, 120000, &result)) {
-        return Fail("SendMessageTimeout");
+        return Fail("SendMessageTimeout(WM_TIMER)");
     }
     return kDone;
 }
 
 int Close(const std::string& caption) {
-    HWND form = FindForm(caption);
+    HWND form = AwaitForm(caption);
     if (form == nullptr) {
         return Fail("FindWindow");
     }
