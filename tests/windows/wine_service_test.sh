@@ -77,7 +77,7 @@ if ! (cd "$SOURCE_DIR" && cmake --preset windows && cmake --build --preset windo
     fail "the windows preset does not build"
 fi
 BUILD="$SOURCE_DIR/build-windows"
-for exe in o-service.exe svctool.exe standin.exe; do
+for exe in o-service.exe svctool.exe standin.exe windows_platform_checks.exe; do
     [ -f "$BUILD/$exe" ] || fail "$exe was not built"
 done
 
@@ -104,6 +104,16 @@ SUITE_PROGRAMS=(o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_man
                 vantorelle_watcher.exe)
 for program in "${SUITE_PROGRAMS[@]}"; do cp "$BUILD/standin.exe" "$SUITE/$program"; done
 for program in rrdtool.exe nightly_check.exe; do cp "$BUILD/standin.exe" "$C_DRIVE/tools/$program"; done
+
+# ---------------------------------------------------------------------------------------
+log "the platform layer's own checks"
+mkdir -p "$C_DRIVE/checks"
+cp "$BUILD/windows_platform_checks.exe" "$BUILD/standin.exe" "$C_DRIVE/checks/"
+if ! wine 'C:\checks\windows_platform_checks.exe' >"$WORK/checks.log" 2>&1; then
+    tr -d '\r' <"$WORK/checks.log"
+    fail "windows_platform_checks.exe"
+fi
+pass "windows_platform_checks.exe: $(tr -d '\r' <"$WORK/checks.log" | grep -F '[  PASSED  ]')"
 
 # ---------------------------------------------------------------------------------------
 log "the executable's resources"
