@@ -1,0 +1,82 @@
+#include "process/kill_app.h"
+
+#include "platform/handles.h"
+#include "process/process_snapshot.h"
+
+#include <exception>
+
+namespace ostrivan {
+namespace {
+
+constexpr std::uint32_t kNotNtFamily = 0x80000000u;
+
+bool OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exitCode) {
+    ProcessHandle process(api, api.OpenProcess(access::kAllAccessNt5, processId));
+    return process.Valid() && api.TerminateProcess(process.Get(), exitCode);
+}
+
+// The debug privilege of the own token, enabled for as long as one termination takes and
+// disabled again on every way out.
+class DebugPrivilegeRaised {
+public:
+    DebugPrivilegeRaised(ProcessApi& api, Handle token, const TokenPrivilege& privilege)
+        : api_(api), token_(token), privilege_(privilege) {}
+    DebugPrivilegeRaised(const DebugPrivilegeRaised&) = delete;
+    DebugPrivilegeRaised& operator=(const DebugPrivilegeRaised&) = delete;
+    ~DebugPrivilegeRaised() {
+        privilege_.attributes = kPrivilegeDisabled;
+        api_.AdjustTokenPrivileges(token_, false, privilege_);
+    }
+
+private:
+    ProcessApi& api_;
+    Handle token_;
+    TokenPrivilege privilege_;
+};
+
+} // namespace
+
+bool KillApp(ProcessApi& api, std::string_view target) {
+    // An empty target would end with every name and so terminate the whole machine.
+    if (target.empty()) {
+        return false;
+    }
+    bool matched = false;
+    try {
+        for (const auto& row : TakeProcessSnapshot(api)) {
+            if (MatchImageName(row.Name, target)) {
+                matched = true;
+                KillProcess(api, row.ProcessId, 0);
+            }
+        }
+    } catch (const std::exception&) {
+        // The callers go on with their next name whatever happened here.
+    }
+    return matched;
+}
+
+bool KillProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode) {
+    if ((api.GetVersion() & kNotNtFamily) != 0) {
+        return OpenAndTerminate(api, processId, exitCode);
+    }
+
+    Handle rawToken = kNoHandle;
+    if (!api.OpenProcessToken(api.GetCurrentProcess(), access::kTokenAdjustAndQuery, rawToken)) {
+        return false;
+    }
+    TokenHandle token(api, rawToken);
+
+    // Without the privilege there is no attempt at all: no quiet fallback to plain rights.
+    TokenPrivilege privilege;
+    if (!api.LookupPrivilegeValueA("", kDebugPrivilege, privilege.luid)) {
+        return false;
+    }
+    privilege.attributes = kPrivilegeEnabled;
+    if (!api.AdjustTokenPrivileges(token.Get(), false, privilege)) {
+        return false;
+    }
+    const DebugPrivilegeRaised raised(api, token.Get(), privilege);
+    return OpenAndTerminate(api, processId, exitCode);
+}
+
+} // namespace ostrivan

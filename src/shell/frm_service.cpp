@@ -1,0 +1,156 @@
+#include "shell/frm_service.h"
+
+#include "shell/status_text.h"
+
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+
+namespace ostrivan {
+namespace {
+
+constexpr std::int16_t kErrorKind = 109;
+constexpr std::int32_t kErrorId = 1;
+constexpr std::int16_t kPausedKind = 1;
+constexpr std::int32_t kPausedId = 109;
+constexpr std::int16_t kContinuedKind = 4;
+constexpr std::int32_t kContinuedId = 110;
+
+constexpr std::int32_t kOutOfMemory = 7;
+constexpr const char* kOutOfMemoryText = "Out of memory";
+
+constexpr int kExitDone = 0;
+constexpr int kExitInvalidParameter = 2;
+
+constexpr const char* kUnloadQuestion =
+    "Are you sure you want to unload the service?...\r\nthe service will be stopped";
+constexpr const char* kUnloadTitle = "Stop Service";
+
+// Runs one handler's body; what it raised comes back as the failure to report, so the
+// report is written outside the catch.
+template <class Body> std::optional<Failure> Attempt(Body&& body) {
+    try {
+        body();
+        return std::nullopt;
+    } catch (const Failure& failure) {
+        return failure;
+    } catch (const std::bad_alloc&) {
+        return Failure(kOutOfMemory, kOutOfMemoryText);
+    }
+}
+
+} // namespace
+
+void frmService::Load() {
+    const auto failure = Attempt([&] {
+        SupervisorState& state = supervisor_.State();
+        state.CheckTable.assign(1, CheckRecord{});
+        state.IsStopping = false;
+        runtime_.SetStatusText(status::kLoading);
+
+        const std::string arguments = runtime_.CommandLineArguments();
+        if (arguments == "-install") {
+            NTService_.RegistrationOption(false);
+            if (NTService_.Register()) {
+                NTService_.SaveParameter("Parameters", "TimerInterval", "60000");
+            }
+            NTService_.Connect();
+            runtime_.End(kExitDone);
+            return;
+        }
+        if (arguments == "-remove") {
+            NTService_.Unregister();
+            runtime_.End(kExitDone);
+            return;
+        }
+        if (!arguments.empty()) {
+            runtime_.ShowMessageBox("Invalid Parameter", box::kOkOnly, std::nullopt);
+            runtime_.End(kExitInvalidParameter);
+            return;
+        }
+
+        runtime_.SetTimerInterval(kTimerInterval);
+        NTService_.AcceptedControls(kAcceptPauseContinue);
+        NTService_.Connect();
+    });
+    if (failure) {
+        ErrorReport(*failure);
+    }
+}
+
+void frmService::OnStart(HostFlag&) {}
+
+void frmService::OnStop() {
+    if (const auto failure = Attempt([&] { supervisor_.StopWorkers(); })) {
+        ErrorReport(*failure);
+    }
+}
+
+void frmService::OnPause(HostFlag& success) {
+    const auto failure = Attempt([&] {
+        runtime_.SetTimerEnabled(false);
+        runtime_.SetStatusText(status::kPaused);
+        NTService_.WriteEvent(kPausedKind, kPausedId, "Service paused");
+        success = kHostTrue;
+    });
+    if (failure) {
+        ErrorReport(*failure);
+    }
+}
+
+void frmService::OnContinue(HostFlag& success) {
+    const auto failure = Attempt([&] {
+        runtime_.SetTimerEnabled(true);
+        runtime_.SetStatusText(status::kRunning);
+        success = kHostTrue;
+        NTService_.WriteEvent(kContinuedKind, kContinuedId, "Service continued");
+    });
+    if (failure) {
+        ErrorReport(*failure);
+    }
+}
+
+void frmService::OnControl(std::int32_t code) {
+    const auto failure = Attempt([&] {
+        const std::string title = NTService_.ServiceTitle();
+        runtime_.SetStatusText(title + status::kControlSignal + std::to_string(code));
+    });
+    if (failure) {
+        ErrorReport(*failure);
+    }
+}
+
+void frmService::OnTimer() {}
+
+void frmService::OnQueryUnload(std::int16_t& cancel) {
+    if (supervisor_.State().IsStopping) {
+        return;
+    }
+    // The window stays whatever happens below: only the stop sequence closes it.
+    cancel = kHostTrue;
+    const auto failure = Attempt([&] {
+        const std::int32_t answer = runtime_.ShowMessageBox(
+            kUnloadQuestion, box::kYesNo | box::kQuestion, std::string(kUnloadTitle));
+        if (answer == box::kAnswerYes) {
+            NTService_.RequestStop();
+            runtime_.SetStatusText(status::kStopping);
+        }
+    });
+    if (failure) {
+        ErrorReport(*failure);
+    }
+}
+
+void frmService::ErrorReport(const Failure& failure) {
+    // A report that cannot be written is lost: it must not end the process nor reach the
+    // host from a handler that is itself reporting.
+    try {
+        NTService_.WriteEvent(kErrorKind, kErrorId,
+                              "[" + std::to_string(failure.Number()) + "] " +
+                                  failure.Description());
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace ostrivan

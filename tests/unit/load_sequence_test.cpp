@@ -1,0 +1,183 @@
+#include "fake_platform.h"
+
+#include "shell/status_text.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <new>
+
+namespace ostrivan {
+namespace {
+
+using fakes::EventLogEntry;
+using fakes::StoredParameter;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class LoadTest : public ::testing::Test {
+protected:
+    std::vector<std::string> HostAndRuntime() const { return s.log.Only({"host.", "runtime."}); }
+
+    fakes::FakeService s;
+};
+
+TEST_F(LoadTest, WithoutArgumentConnectsAndStaysLoaded) {
+    s.form.Load();
+
+    EXPECT_THAT(HostAndRuntime(),
+                ElementsAre("runtime.SetStatusText Loading", "runtime.CommandLineArguments",
+                            "runtime.SetTimerInterval 60000", "host.AcceptedControls 2",
+                            "host.Connect"));
+    EXPECT_FALSE(s.runtime.EndedWith());
+    EXPECT_EQ(s.runtime.StatusText(), status::kLoading);
+    EXPECT_TRUE(s.runtime.TimerEnabled());
+    EXPECT_THAT(s.runtime.MessageBoxes(), IsEmpty());
+    EXPECT_THAT(s.host.Events(), IsEmpty());
+    EXPECT_EQ(s.form.State().CheckTable.size(), 1u);
+    EXPECT_FALSE(s.form.State().IsStopping);
+}
+
+TEST_F(LoadTest, InstallRegistersSavesTheIntervalConnectsAndEnds) {
+    s.runtime.SetArguments("-install");
+
+    s.form.Load();
+
+    EXPECT_THAT(HostAndRuntime(),
+                ElementsAre("runtime.SetStatusText Loading", "runtime.CommandLineArguments",
+                            "host.RegistrationOption false", "host.Register",
+                            "host.SaveParameter Parameters TimerInterval 60000", "host.Connect",
+                            "runtime.End 0"));
+    EXPECT_THAT(s.host.Parameters(),
+                ElementsAre(StoredParameter{"Parameters", "TimerInterval", "60000"}));
+    EXPECT_EQ(s.runtime.EndedWith(), 0);
+    EXPECT_THAT(s.runtime.MessageBoxes(), IsEmpty());
+}
+
+TEST_F(LoadTest, InstallThatCannotRegisterSavesNothingButStillConnectsAndEnds) {
+    s.runtime.SetArguments("-install");
+    s.host.SetRegisterResult(false);
+
+    s.form.Load();
+
+    EXPECT_THAT(s.host.Parameters(), IsEmpty());
+    EXPECT_EQ(s.host.Calls("Connect"), 1);
+    EXPECT_EQ(s.runtime.EndedWith(), 0);
+    EXPECT_THAT(s.host.Events(), IsEmpty());
+    EXPECT_THAT(s.runtime.MessageBoxes(), IsEmpty());
+}
+
+TEST_F(LoadTest, RemoveUnregistersAndEnds) {
+    s.runtime.SetArguments("-remove");
+
+    s.form.Load();
+
+    EXPECT_THAT(HostAndRuntime(),
+                ElementsAre("runtime.SetStatusText Loading", "runtime.CommandLineArguments",
+                            "host.Unregister", "runtime.End 0"));
+}
+
+class LoadWithInvalidArgument : public LoadTest,
+                                public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(LoadWithInvalidArgument, ShowsInvalidParameterAndEnds) {
+    s.runtime.SetArguments(GetParam());
+
+    s.form.Load();
+
+    ASSERT_EQ(s.runtime.MessageBoxes().size(), 1u);
+    const auto& box = s.runtime.MessageBoxes()[0];
+    EXPECT_EQ(box.text, "Invalid Parameter");
+    EXPECT_EQ(box.style, box::kOkOnly);
+    EXPECT_EQ(box.title, std::nullopt);
+    EXPECT_EQ(s.runtime.EndedWith(), 2);
+    EXPECT_THAT(s.log.Only({"host."}), IsEmpty());
+    EXPECT_GT(s.log.IndexOf("runtime.End 2"),
+              s.log.IndexOf("runtime.ShowMessageBox Invalid Parameter"));
+}
+
+INSTANTIATE_TEST_SUITE_P(ExactCaseWholeText, LoadWithInvalidArgument,
+                         ::testing::Values("-INSTALL", "-Install", "-install now", "-install ",
+                                           " -install", "-Remove", "-remove -install", "/install",
+                                           "x"));
+
+struct FailingStep {
+    const char* arguments;
+    const char* part; // "host" or "runtime"
+    const char* call;
+    bool connectedAfterwards;
+};
+
+void PrintTo(const FailingStep& step, std::ostream* out) {
+    *out << "'" << step.arguments << "' " << step.part << "." << step.call;
+}
+
+class LoadWithFailingCall : public LoadTest, public ::testing::WithParamInterface<FailingStep> {};
+
+TEST_P(LoadWithFailingCall, ReportsAndStaysLoaded) {
+    const FailingStep& step = GetParam();
+    s.runtime.SetArguments(step.arguments);
+    if (std::string(step.part) == "host") {
+        s.host.Faults().Fail(step.call);
+    } else {
+        s.runtime.Faults().Fail(step.call);
+    }
+
+    EXPECT_NO_THROW(s.form.Load());
+
+    EXPECT_THAT(s.host.Events(),
+                ElementsAre(EventLogEntry{109, 1, "[440] " + std::string(step.call) + " failed"}));
+    EXPECT_FALSE(s.runtime.EndedWith()) << "the process stays loaded";
+    EXPECT_EQ(s.host.Connected(), step.connectedAfterwards);
+    EXPECT_TRUE(s.runtime.TimerEnabled()) << "the timer keeps firing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, LoadWithFailingCall,
+    ::testing::Values(FailingStep{"", "runtime", "SetStatusText", false},
+                      FailingStep{"", "runtime", "CommandLineArguments", false},
+                      FailingStep{"", "runtime", "SetTimerInterval", false},
+                      FailingStep{"", "host", "AcceptedControls", false},
+                      FailingStep{"", "host", "Connect", false},
+                      FailingStep{"-install", "host", "RegistrationOption", false},
+                      FailingStep{"-install", "host", "Register", false},
+                      FailingStep{"-install", "host", "SaveParameter", false},
+                      FailingStep{"-install", "host", "Connect", false},
+                      FailingStep{"-install", "runtime", "End", true},
+                      FailingStep{"-remove", "host", "Unregister", false},
+                      FailingStep{"-remove", "runtime", "End", false},
+                      FailingStep{"bogus", "runtime", "ShowMessageBox", false},
+                      FailingStep{"bogus", "runtime", "End", false}));
+
+TEST_F(LoadTest, FailureWithAnotherNumberIsReportedWithThatNumber) {
+    s.host.Faults().Raise("Connect",
+                          std::make_exception_ptr(Failure(-2147023838, "Access is denied.")));
+
+    s.form.Load();
+
+    EXPECT_THAT(s.host.Events(),
+                ElementsAre(EventLogEntry{109, 1, "[-2147023838] Access is denied."}));
+}
+
+TEST_F(LoadTest, RunningOutOfMemoryIsReportedAsNumberSeven) {
+    s.host.Faults().Raise("AcceptedControls", std::make_exception_ptr(std::bad_alloc()));
+
+    EXPECT_NO_THROW(s.form.Load());
+
+    EXPECT_THAT(s.host.Events(), ElementsAre(EventLogEntry{109, 1, "[7] Out of memory"}));
+    EXPECT_FALSE(s.host.Connected());
+}
+
+TEST_F(LoadTest, ReportThatCannotBeWrittenIsSwallowed) {
+    s.host.Faults().Fail("Connect");
+    s.host.Faults().Fail("WriteEvent");
+
+    EXPECT_NO_THROW(s.form.Load());
+
+    EXPECT_EQ(s.host.Calls("WriteEvent"), 1);
+    EXPECT_THAT(s.host.Events(), IsEmpty());
+    EXPECT_FALSE(s.runtime.EndedWith());
+}
+
+} // namespace
+} // namespace ostrivan
