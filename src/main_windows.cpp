@@ -1,0 +1,39 @@
+// o-service.exe: the Windows platform wired to the service's form.
+#include "platform/windows/event_log.h"
+#include "platform/windows/form_window.h"
+#include "platform/windows/windows_form_runtime.h"
+#include "platform/windows/windows_process_api.h"
+#include "platform/windows/windows_service_host.h"
+#include "shell/frm_service.h"
+
+#include <windows.h>
+
+#include <string>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    using namespace ostrivan;
+
+    windows::EventLog eventLog;
+    try {
+        windows::FormWindow window(windows::Widen(kServiceCaption), kTimerInterval, true);
+        windows::WindowsProcessApi process;
+        windows::WindowsFormRuntime runtime(window, eventLog);
+        windows::WindowsServiceHost host(window, eventLog);
+
+        frmService form(host, runtime, process);
+        runtime.Attach(form);
+        host.Attach(form);
+        runtime.OnProcessEnd([&host](int exitCode) { host.ProcessEnding(exitCode); });
+
+        // The load is the form's first event: nothing else runs until it has returned.
+        window.Raise([&form] { form.Load(); });
+        const int exitCode = window.Run();
+        host.ProcessEnding(exitCode);
+        return exitCode;
+    } catch (const Failure& failure) {
+        // Only the window itself can fail here, before any handler exists to report it.
+        eventLog.Write(windows::kEventKindError, windows::kEventErrorReport,
+                       windows::ErrorReportText(failure));
+        return 1;
+    }
+}

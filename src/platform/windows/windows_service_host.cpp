@@ -1,0 +1,318 @@
+#include "platform/windows/windows_service_host.h"
+
+#include "platform/windows/command_text.h"
+
+namespace ostrivan::windows {
+namespace {
+
+// How long the manager waits between two reports of a pending state.
+constexpr DWORD kWaitHint = 30000;
+// How long the end of the process waits for the dispatcher to return.
+constexpr DWORD kDispatcherExitWait = 5000;
+// Error, warning and information entries.
+constexpr DWORD kTypesSupported = 7;
+
+void SetStringValue(HKEY key, const wchar_t* name, DWORD type, const std::wstring& value,
+                    std::string_view what) {
+    const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    const LSTATUS status =
+        ::RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+    if (status != ERROR_SUCCESS) {
+        throw SystemFailure(static_cast<DWORD>(status), what);
+    }
+}
+
+RegistryKey CreateKey(const std::wstring& path, std::string_view what) {
+    HKEY key = nullptr;
+    const LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) {
+        throw SystemFailure(static_cast<DWORD>(status), what);
+    }
+    return RegistryKey(key);
+}
+
+void RegisterEventSource(const std::wstring& executable) {
+    const RegistryKey key = CreateKey(WindowsServiceHost::kEventSourceKey, "event source");
+    SetStringValue(key.Get(), L"EventMessageFile", REG_EXPAND_SZ, executable, "event source");
+    const DWORD types = kTypesSupported;
+    const LSTATUS status = ::RegSetValueExW(key.Get(), L"TypesSupported", 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE*>(&types), sizeof(types));
+    if (status != ERROR_SUCCESS) {
+        throw SystemFailure(static_cast<DWORD>(status), "event source");
+    }
+}
+
+} // namespace
+
+std::atomic<WindowsServiceHost*> WindowsServiceHost::instance_{nullptr};
+
+WindowsServiceHost::WindowsServiceHost(FormWindow& window, EventLog& eventLog)
+    : window_(window), eventLog_(eventLog) {}
+
+WindowsServiceHost::~WindowsServiceHost() {
+    ProcessEnding(0);
+    if (dispatcher_) {
+        ::WaitForSingleObject(dispatcher_.Get(), kDispatcherExitWait);
+    }
+    WindowsServiceHost* self = this;
+    instance_.compare_exchange_strong(self, nullptr);
+}
+
+bool WindowsServiceHost::Register() {
+    const ServiceManagerHandle manager(
+        ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    if (!manager) {
+        return false;
+    }
+    const std::wstring executable = ExecutablePath();
+    const std::wstring imagePath = QuotedPath(executable);
+    const DWORD type = SERVICE_WIN32_OWN_PROCESS | (interactive_ ? SERVICE_INTERACTIVE_PROCESS : 0);
+    const ServiceManagerHandle service(
+        ::CreateServiceW(manager.Get(), kServiceName, Widen(kDisplayName).c_str(),
+                         SERVICE_QUERY_STATUS, type, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                         imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (!service) {
+        return false;
+    }
+    RegisterEventSource(executable);
+    return true;
+}
+
+void WindowsServiceHost::WriteEvent(std::int16_t kind, std::int32_t id, const std::string& text) {
+    if (!eventLog_.Write(kind, id, text)) {
+        RaiseLastError("ReportEvent");
+    }
+}
+
+bool WindowsServiceHost::Unregister() {
+    bool deleted = false;
+    const ServiceManagerHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (manager) {
+        const ServiceManagerHandle service(::OpenServiceW(manager.Get(), kServiceName, DELETE));
+        deleted = service && ::DeleteService(service.Get()) != FALSE;
+    }
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
+    return deleted;
+}
+
+void WindowsServiceHost::RequestStop() {
+    if (!managed_.load()) {
+        window_.Post([this] { RaiseStop(); });
+        return;
+    }
+    const ServiceManagerHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        RaiseLastError("OpenSCManager");
+    }
+    const ServiceManagerHandle service(::OpenServiceW(manager.Get(), kServiceName, SERVICE_STOP));
+    if (!service) {
+        RaiseLastError("OpenService");
+    }
+    SERVICE_STATUS status{};
+    if (!::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
+        RaiseLastError("ControlService");
+    }
+}
+
+void WindowsServiceHost::Connect() {
+    if (dispatcher_) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(statusMutex_);
+        machine_.AcceptControls(acceptedControls_);
+    }
+    // ServiceMain gets no context of its own: there is one host per process.
+    instance_.store(this);
+    dispatcher_.Reset(
+        ::CreateThread(nullptr, 0, &WindowsServiceHost::DispatcherThread, this, 0, nullptr));
+    if (!dispatcher_) {
+        RaiseLastError("CreateThread");
+    }
+}
+
+void WindowsServiceHost::SaveParameter(const std::string& section, const std::string& key,
+                                       const std::string& value) {
+    const RegistryKey parameters =
+        CreateKey(std::wstring(kServiceKey) + L"\\" + Widen(section), "SaveParameter");
+    SetStringValue(parameters.Get(), Widen(key).c_str(), REG_SZ, Widen(value), "SaveParameter");
+}
+
+void WindowsServiceHost::ProcessEnding(int exitCode) {
+    const std::lock_guard<std::mutex> lock(statusMutex_);
+    if (statusHandle_ == nullptr || machine_.State() == ScmState::Stopped) {
+        return;
+    }
+    if (exitCode != 0) {
+        exitCode_ = ERROR_SERVICE_SPECIFIC_ERROR;
+        specificExitCode_ = static_cast<DWORD>(exitCode);
+    }
+    machine_.Stopped();
+    ReportStatus();
+}
+
+DWORD WINAPI WindowsServiceHost::DispatcherThread(LPVOID self) {
+    static_cast<WindowsServiceHost*>(self)->RunDispatcher();
+    return 0;
+}
+
+void WindowsServiceHost::RunDispatcher() {
+    SERVICE_TABLE_ENTRYW table[] = {
+        {const_cast<LPWSTR>(kServiceName), &WindowsServiceHost::ServiceMain},
+        {nullptr, nullptr},
+    };
+    if (::StartServiceCtrlDispatcherW(table)) {
+        return;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+        // Not started by the manager: the form starts on its own, once its load is done.
+        window_.Post([this] { RaiseStart(); });
+        return;
+    }
+    window_.Post([this, error] {
+        eventLog_.Write(kEventKindError, kEventErrorReport,
+                        ErrorReportText(SystemFailure(error, "StartServiceCtrlDispatcher")));
+    });
+}
+
+void WINAPI WindowsServiceHost::ServiceMain(DWORD, LPWSTR*) {
+    WindowsServiceHost* self = instance_.load();
+    if (self != nullptr) {
+        self->ServiceStarting();
+    }
+}
+
+void WindowsServiceHost::ServiceStarting() {
+    SERVICE_STATUS_HANDLE handle =
+        ::RegisterServiceCtrlHandlerExW(kServiceName, &WindowsServiceHost::ControlHandler, this);
+    if (handle == nullptr) {
+        const DWORD error = ::GetLastError();
+        window_.Post([this, error] {
+            eventLog_.Write(kEventKindError, kEventErrorReport,
+                            ErrorReportText(SystemFailure(error, "RegisterServiceCtrlHandlerEx")));
+        });
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(statusMutex_);
+        statusHandle_ = handle;
+        machine_.Starting();
+        ReportStatus();
+    }
+    managed_.store(true);
+    window_.Post([this] { RaiseStart(); });
+}
+
+DWORD WINAPI WindowsServiceHost::ControlHandler(DWORD control, DWORD, LPVOID, LPVOID self) {
+    return static_cast<WindowsServiceHost*>(self)->HandleControl(control);
+}
+
+DWORD WindowsServiceHost::HandleControl(DWORD control) {
+    ControlOutcome outcome;
+    {
+        const std::lock_guard<std::mutex> lock(statusMutex_);
+        outcome = machine_.Control(control);
+        if (outcome.stateChanged) {
+            ReportStatus();
+        }
+    }
+    switch (outcome.event) {
+    case HostEvent::Stop:
+        window_.Post([this] { RaiseStop(); });
+        break;
+    case HostEvent::Pause:
+        window_.Post([this] { RaisePause(); });
+        break;
+    case HostEvent::Continue:
+        window_.Post([this] { RaiseContinue(); });
+        break;
+    case HostEvent::Control: {
+        const auto code = static_cast<std::int32_t>(control);
+        window_.Post([this, code] { RaiseControl(code); });
+        break;
+    }
+    case HostEvent::None:
+        break;
+    }
+    return outcome.result;
+}
+
+void WindowsServiceHost::RaiseStart() {
+    HostFlag success = kHostFalse;
+    if (events_ != nullptr) {
+        events_->OnStart(success);
+    }
+    if (!managed_.load()) {
+        return;
+    }
+    bool failed = false;
+    {
+        const std::lock_guard<std::mutex> lock(statusMutex_);
+        machine_.StartFinished(success != kHostFalse);
+        failed = machine_.State() == ScmState::Stopped;
+        if (failed) {
+            exitCode_ = ERROR_SERVICE_SPECIFIC_ERROR;
+            specificExitCode_ = 1;
+        }
+        ReportStatus();
+    }
+    if (failed) {
+        // The manager has been told that the service did not start: no process may stay.
+        window_.Close(1);
+    }
+}
+
+void WindowsServiceHost::RaiseStop() {
+    if (events_ != nullptr) {
+        events_->OnStop();
+    }
+}
+
+void WindowsServiceHost::RaisePause() {
+    HostFlag success = kHostFalse;
+    if (events_ != nullptr) {
+        events_->OnPause(success);
+    }
+    const std::lock_guard<std::mutex> lock(statusMutex_);
+    machine_.PauseFinished(success != kHostFalse);
+    ReportStatus();
+}
+
+void WindowsServiceHost::RaiseContinue() {
+    HostFlag success = kHostFalse;
+    if (events_ != nullptr) {
+        events_->OnContinue(success);
+    }
+    const std::lock_guard<std::mutex> lock(statusMutex_);
+    machine_.ContinueFinished(success != kHostFalse);
+    ReportStatus();
+}
+
+void WindowsServiceHost::RaiseControl(std::int32_t code) {
+    if (events_ != nullptr) {
+        events_->OnControl(code);
+    }
+}
+
+void WindowsServiceHost::ReportStatus() {
+    if (statusHandle_ == nullptr) {
+        return;
+    }
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = static_cast<DWORD>(machine_.State());
+    status.dwControlsAccepted = machine_.ControlsAccepted();
+    status.dwWin32ExitCode = exitCode_;
+    status.dwServiceSpecificExitCode = specificExitCode_;
+    if (machine_.Pending()) {
+        status.dwCheckPoint = ++checkPoint_;
+        status.dwWaitHint = kWaitHint;
+    } else {
+        checkPoint_ = 0;
+    }
+    ::SetServiceStatus(statusHandle_, &status);
+}
+
+} // namespace ostrivan::windows

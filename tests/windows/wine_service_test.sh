@@ -1,0 +1,354 @@
+#!/usr/bin/env bash
+# The real o-service.exe under Wine, on a fresh prefix: registration, start, the suite's
+# launches, sweeps, pause, continue, user controls, the close request, stop, removal and
+# the rejected argument. Every wait polls with a deadline.
+#
+# Usage: wine_service_test.sh SOURCE_DIR
+# Exit status: 0 passed, 1 failed, 77 skipped (no Wine or no mingw-w64 on this machine).
+set -euo pipefail
+
+SOURCE_DIR=$(cd "$1" && pwd)
+SKIP=77
+
+for tool in wine wineserver x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
+            x86_64-w64-mingw32-windmc; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "SKIPPED: $tool is not installed; the Wine test needs" \
+             "g++-mingw-w64-x86-64-posix, wine and wine64 (.ci/run installs them)."
+        exit $SKIP
+    fi
+done
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/ostrivan-wine.XXXXXX")
+export WINEPREFIX="$WORK/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Headless: a standalone process finds no desktop, as a service finds none a person sees.
+unset DISPLAY WAYLAND_DISPLAY
+EVENTS="$WORK/events.log"
+FAILED=0
+
+XVFB_PID=
+cleanup() {
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+log() { printf '[%s] %s\n' "$(date +%T)" "$*"; }
+pass() { log "ok: $*"; }
+diagnose() {
+    echo "--- event log (Wine's eventlog channel)"; cat "$EVENTS" 2>/dev/null || true
+    echo "--- standin.log"; cat "$SUITE/standin.log" 2>/dev/null || true
+    echo "--- processes"; tool procs 2>/dev/null || true
+}
+fail() {
+    log "FAILED: $*"
+    diagnose
+    exit 1
+}
+
+trap 'fail "line $LINENO: unexpected failure of: $BASH_COMMAND"' ERR
+
+# Wine's programs print CRLF.
+wine_out() { wine "$@" | tr -d '\r'; }
+tool() { wine_out 'C:\svctool.exe' "$@"; }
+
+# Retries a command until it succeeds or the deadline (seconds) passes.
+poll() {
+    local deadline=$(( SECONDS + $1 )); shift
+    until "$@" >/dev/null 2>&1; do
+        (( SECONDS < deadline )) || return 1
+        sleep 0.2
+    done
+}
+
+event_logged() { grep -qF -- "$1" "$EVENTS"; }
+
+expect_eq() { # what expected actual
+    [ "$2" = "$3" ] || fail "$1: expected \"$2\", got \"$3\""
+    pass "$1"
+}
+
+# ---------------------------------------------------------------------------------------
+log "building o-service.exe with the windows preset"
+if ! (cd "$SOURCE_DIR" && cmake --preset windows && cmake --build --preset windows) \
+        >"$WORK/build.log" 2>&1; then
+    cat "$WORK/build.log"
+    fail "the windows preset does not build"
+fi
+BUILD="$SOURCE_DIR/build-windows"
+for exe in o-service.exe svctool.exe standin.exe windows_platform_checks.exe; do
+    [ -f "$BUILD/$exe" ] || fail "$exe was not built"
+done
+
+log "making a fresh prefix"
+wineserver -k >/dev/null 2>&1 || true
+wine wineboot -i >/dev/null 2>&1
+wineserver -w
+# One session for the whole test. Its first program passes its standard error and debug
+# channels on to the service manager and so to the service: Wine's event log is that
+# channel. A later session would also start the service on its own (automatic start)
+# where no one could see its log.
+wineserver -p
+WINEDEBUG=-all,+eventlog wine 'C:\windows\system32\cmd.exe' /c exit >/dev/null 2>"$EVENTS"
+
+C_DRIVE="$WINEPREFIX/drive_c"
+SUITE="$C_DRIVE/Program Files/Ostrivan Suite"
+SUITE_WIN='C:\Program Files\Ostrivan Suite'
+SERVICE_EXE="$SUITE_WIN\\o-service.exe"
+CAPTION="Ostrivan Monitoring Service"
+mkdir -p "$SUITE" "$C_DRIVE/tools"
+cp "$BUILD/o-service.exe" "$SUITE/"
+cp "$BUILD/svctool.exe" "$C_DRIVE/"
+SUITE_PROGRAMS=(o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_manager.exe
+                vantorelle_watcher.exe)
+for program in "${SUITE_PROGRAMS[@]}"; do cp "$BUILD/standin.exe" "$SUITE/$program"; done
+for program in rrdtool.exe nightly_check.exe; do cp "$BUILD/standin.exe" "$C_DRIVE/tools/$program"; done
+
+# ---------------------------------------------------------------------------------------
+log "the platform layer's own checks"
+mkdir -p "$C_DRIVE/checks"
+cp "$BUILD/windows_platform_checks.exe" "$BUILD/standin.exe" "$C_DRIVE/checks/"
+if ! wine 'C:\checks\windows_platform_checks.exe' >"$WORK/checks.log" 2>&1; then
+    tr -d '\r' <"$WORK/checks.log"
+    fail "windows_platform_checks.exe"
+fi
+pass "windows_platform_checks.exe: $(tr -d '\r' <"$WORK/checks.log" | grep -F '[  PASSED  ]')"
+
+# ---------------------------------------------------------------------------------------
+log "the executable's resources"
+version=$(tool version "$SERVICE_EXE")
+for field in "FileVersion=4.00.0049" "ProductVersion=4.00.0049" "InternalName=o-service" \
+             "FILEVERSION 4.0.0.49"; do
+    grep -qxF "$field" <<<"$version" || fail "version resource lacks $field: $version"
+done
+pass "version resource: file and product version 4.00.0049, internal name o-service"
+for id in 1 109 110; do
+    expect_eq "message table entry $id shows its text as written" \
+        "[5] Access is denied" "$(tool message "$SERVICE_EXE" $id '[5] Access is denied')"
+done
+
+# ---------------------------------------------------------------------------------------
+log "-install"
+status=0; wine "$SERVICE_EXE" -install >/dev/null 2>&1 || status=$?
+expect_eq "-install ends with exit code 0" 0 "$status"
+for program in "${SUITE_PROGRAMS[@]}"; do
+    [ -z "$(tool procs "$program")" ] || fail "-install started $program"
+done
+pass "-install started nothing"
+service_key='HKLM\System\CurrentControlSet\Services\Ostrivan'
+registration=$(wine_out reg query "$service_key")
+grep -qF "ImagePath    REG_SZ    \"$SERVICE_EXE\"" <<<"$registration" \
+    || fail "the image path is not the quoted executable: $registration"
+pass "image path is quoted"
+grep -qE 'Start +REG_DWORD +0x2$' <<<"$registration" || fail "not automatic start: $registration"
+grep -qE 'Type +REG_DWORD +0x10$' <<<"$registration" || fail "not an own-process service: $registration"
+grep -qF 'DisplayName    REG_SZ    Ostrivan Monitoring Service' <<<"$registration" \
+    || fail "display name: $registration"
+pass "automatic start (2), own process, display name"
+wine_out reg query "$service_key\\Parameters" | grep -qE 'TimerInterval +REG_SZ +60000$' \
+    || fail "Parameters\\TimerInterval is not \"60000\""
+pass "Parameters\\TimerInterval = \"60000\""
+wine_out reg query 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Ostrivan' \
+    | grep -qF "EventMessageFile    REG_EXPAND_SZ    $SERVICE_EXE" \
+    || fail "the event source does not name the executable as its message file"
+pass "event source Ostrivan with the executable as message file"
+
+# ---------------------------------------------------------------------------------------
+log "starting the service"
+tool start Ostrivan || fail "StartService refused"
+tool wait Ostrivan RUNNING 60000 >/dev/null || fail "the service never reached RUNNING"
+read -r _ SERVICE_PID <<<"$(tool query Ostrivan)"
+pass "RUNNING, process $SERVICE_PID"
+label=$(tool waitlabel "$CAPTION" "Ostrivan Monitoring Service Running" 30000) \
+    || fail "status label: $label"
+pass "status label reads \"$label\""
+
+for program in "${SUITE_PROGRAMS[@]}"; do
+    poll 30 tool waitcount "$program" 1 1000 || fail "$program was not launched"
+    read -r pid parent name path <<<"$(tool procs "$program")"
+    expect_eq "$program launched by the service from its folder" \
+        "$SERVICE_PID $SUITE_WIN\\$program" "$parent $path"
+done
+grep -qF "\"$SUITE_WIN\\vantorelle_watcher.exe\" 900" "$SUITE/standin.log" \
+    || fail "the watcher was not started with 900"
+pass "the watcher runs with the argument 900"
+
+# ---------------------------------------------------------------------------------------
+log "sweeps, run now by the form's timer message"
+# The form's own timer keeps sweeping too: no sweep can see the check program before this.
+CHECK_SPAWNED=$(date +%s)
+RRD_PID=$(tool spawn 'C:\tools\rrdtool.exe')
+CHECK_PID=$(tool spawn 'C:\tools\nightly_check.exe')
+poll 30 tool waitcount nightly_check.exe 1 1000 || fail "the check program did not start"
+tool tick "$CAPTION" >/dev/null || fail "the first sweep"
+FIRST_SWEEP=$(date +%s)
+wine 'C:\svctool.exe' waitexit "$RRD_PID" 30000 2>/dev/null | tr -d '\r' >"$WORK/rrd_exit" &
+waiter=$!
+tool tick "$CAPTION" >/dev/null || fail "the second sweep"
+wait "$waiter" || fail "the second sweep left rrdtool.exe running"
+expect_eq "rrdtool.exe terminated by the sweep after the one that saw it, exit code 0" \
+    0 "$(cat "$WORK/rrd_exit")"
+
+log "pause and continue"
+expect_eq "pause is passed on" PAUSE_PENDING "$(tool control Ostrivan 2)"
+tool wait Ostrivan PAUSED 30000 >/dev/null || fail "the service never reached PAUSED"
+pass "the manager sees PAUSED"
+label=$(tool waitlabel "$CAPTION" "Configuration Service Paused" 30000) || fail "label: $label"
+pass "status label reads \"$label\""
+poll 30 event_logged 'L"Service paused"' || fail "no \"Service paused\" entry"
+pass "event log: Service paused"
+PAUSED_RRD=$(tool spawn 'C:\tools\rrdtool.exe')
+tool tick "$CAPTION" >/dev/null; tool tick "$CAPTION" >/dev/null
+tool procs rrdtool.exe | grep -q "^$PAUSED_RRD " || fail "a sweep ran while paused"
+pass "no sweep runs while paused"
+expect_eq "continue is passed on" CONTINUE_PENDING "$(tool control Ostrivan 3)"
+tool wait Ostrivan RUNNING 30000 >/dev/null || fail "the service never came back to RUNNING"
+pass "the manager sees RUNNING again"
+label=$(tool waitlabel "$CAPTION" "Ostrivan Monitoring Service Running" 30000) || fail "label: $label"
+pass "status label reads \"$label\""
+poll 30 event_logged 'L"Service continued"' || fail "no \"Service continued\" entry"
+pass "event log: Service continued"
+tool tick "$CAPTION" >/dev/null; tool tick "$CAPTION" >/dev/null
+poll 30 tool waitcount rrdtool.exe 0 1000 || fail "sweeps after continue left rrdtool.exe"
+pass "sweeps run again after continue"
+
+log "user control codes"
+for code in 128 255; do
+    tool control Ostrivan $code >/dev/null || fail "control $code refused"
+    label=$(tool waitlabel "$CAPTION" "Ostrivan Monitoring Service Control signal $code" 30000) \
+        || fail "label after control $code: $label"
+    pass "control $code: \"$label\""
+done
+
+log "closing the window while running"
+tool close "$CAPTION" >/dev/null || fail "WM_CLOSE"
+poll 30 event_logged 'answered No (no one can see this desktop): Are you sure you want to unload the service?' \
+    || fail "the unload question was neither shown nor logged"
+pass "the unload question, which no one can see here, is logged and answered No"
+tool exists "$CAPTION" >/dev/null || fail "the window went away"
+expect_eq "the service keeps running" "RUNNING $SERVICE_PID" "$(tool query Ostrivan)"
+
+log "the manager keeper"
+read -r OLD_MANAGER _ <<<"$(tool procs vantorelle_manager.exe)"
+echo 300 >"$SUITE/vantorelle_manager.exe.grow"
+tool kill "$OLD_MANAGER" 7 >/dev/null || fail "could not end the manager"
+poll 30 tool waitcount vantorelle_manager.exe 0 1000 || fail "the manager did not end"
+tool tick "$CAPTION" >/dev/null
+poll 30 grep -q 'vantorelle_manager.exe" \[holding 300 MiB\]' "$SUITE/standin.log" \
+    || fail "the sweep did not relaunch the ended manager"
+BIG_MANAGER=$(grep 'vantorelle_manager.exe" \[holding 300 MiB\]' "$SUITE/standin.log" | cut -d' ' -f1)
+pass "an ended manager is relaunched by the next sweep (process $BIG_MANAGER)"
+wine 'C:\svctool.exe' waitexit "$BIG_MANAGER" 30000 2>/dev/null | tr -d '\r' >"$WORK/big_exit" &
+waiter=$!
+tool tick "$CAPTION" >/dev/null
+wait "$waiter" || fail "a manager holding 300 MiB was left running"
+expect_eq "a manager past 250 MiB is terminated with exit code 259" 259 "$(cat "$WORK/big_exit")"
+poll 30 tool waitcount vantorelle_manager.exe 1 1000 || fail "no manager after the restart"
+pass "and a fresh one is launched"
+
+# ---------------------------------------------------------------------------------------
+log "waiting for three minute boundaries after the check program's first sighting"
+# Before three boundaries have passed since it started, no sweep may even mark it.
+young_until=$(( (CHECK_SPAWNED / 60 + 3) * 60 - 2 ))
+ready_at=$(( (FIRST_SWEEP / 60 + 3) * 60 + 1 ))
+while (( $(date +%s) < young_until )); do
+    tool procs nightly_check.exe | grep -q . || fail "the check program was terminated while young"
+    sleep 2
+done
+pass "the check program is left alone while fewer than three minute boundaries have passed"
+while (( $(date +%s) < ready_at )); do sleep 1; done
+wine 'C:\svctool.exe' waitexit "$CHECK_PID" 60000 2>/dev/null | tr -d '\r' >"$WORK/check_exit" &
+waiter=$!
+tool tick "$CAPTION" >/dev/null
+tool tick "$CAPTION" >/dev/null
+wait "$waiter" || fail "the overdue check program was left running"
+expect_eq "the overdue check program is terminated (KillApp's exit code 0)" 0 "$(cat "$WORK/check_exit")"
+
+# ---------------------------------------------------------------------------------------
+log "stopping the service"
+expect_eq "stop is passed on" STOP_PENDING "$(tool control Ostrivan 1)"
+tool wait Ostrivan STOPPED 60000 >/dev/null || fail "the service never reached STOPPED"
+pass "the manager sees STOPPED"
+poll 30 tool waitcount o-service.exe 0 1000 || fail "the service's process stayed"
+for program in "${SUITE_PROGRAMS[@]}"; do
+    poll 30 tool waitcount "$program" 0 1000 || fail "$program survived the stop"
+done
+pass "no program of the suite is left, and the service's process has ended"
+
+log "-remove"
+status=0; wine "$SERVICE_EXE" -remove >/dev/null 2>&1 || status=$?
+expect_eq "-remove ends with exit code 0" 0 "$status"
+expect_eq "the service is gone" "MISSING 0" "$(tool query Ostrivan)"
+if wine reg query 'HKLM\System\CurrentControlSet\Services\EventLog\Application\Ostrivan' \
+        >/dev/null 2>&1; then
+    fail "the event source is still registered"
+fi
+pass "the event source is gone"
+
+log "an invalid argument"
+status=0
+WINEDEBUG=-all,+eventlog wine "$SERVICE_EXE" -Install >/dev/null 2>"$WORK/invalid.log" || status=$?
+expect_eq "\"-Install\" ends with exit code 2" 2 "$status"
+grep -qF 'answered OK (no one can see this desktop): Invalid Parameter' "$WORK/invalid.log" \
+    || fail "no \"Invalid Parameter\" box: $(cat "$WORK/invalid.log")"
+pass "\"Invalid Parameter\", answered OK where no one can see it"
+expect_eq "nothing registered by it" "MISSING 0" "$(tool query Ostrivan)"
+
+# ---------------------------------------------------------------------------------------
+if ! command -v Xvfb >/dev/null 2>&1; then
+    log "SKIPPED the part on a visible desktop: Xvfb is not installed (apt-get install xvfb)"
+    log "all other parts passed"
+    exit 0
+fi
+log "standalone, on a desktop someone sees (Xvfb)"
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$WORK/display" >/dev/null 2>&1 &
+XVFB_PID=$!
+poll 30 test -s "$WORK/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$WORK/display")"
+# The tool stays on its own window station (-s -), where a program started by hand lives.
+desk() { tool -s - "$@"; }
+
+wine "$SERVICE_EXE" -bogus >/dev/null 2>&1 &
+invalid=$!
+box=$(desk box 60000 OK) || fail "no message box for an invalid argument"
+expect_eq "an invalid argument shows its box" "o-service|Invalid Parameter" "$box"
+status=0; wait "$invalid" || status=$?
+expect_eq "the process ends with exit code 2 once the box is dismissed" 2 "$status"
+
+# A suite folder that lacks o-graphs.exe: the launch fails on the real CreateProcess.
+: >"$SUITE/standin.log"
+mv "$SUITE/o-graphs.exe" "$WORK/o-graphs.exe"
+wine "$SERVICE_EXE" >/dev/null 2>&1 &
+standalone=$!
+box=$(desk box 60000 OK) || fail "no box for the program that cannot be launched"
+# The second line is the system's own text for error 2, then the program.
+[[ "$box" == $'Error|Error Shelling file.\n'*" ($SUITE_WIN\\o-graphs.exe)" ]] \
+    || fail "the launch failure box reads: $box"
+pass "a failed launch is shown: ${box//$'\n'/ / }"
+label=$(desk waitlabel "$CAPTION" "Ostrivan Monitoring Service Running" 60000) \
+    || fail "the standalone process never started: $label"
+pass "not started by the service manager, it started on its own: \"$label\""
+poll 30 tool waitcount o-alerts.exe 1 1000 || fail "o-alerts.exe was not launched"
+for program in vantorelle_snmptrap.exe vantorelle_manager.exe vantorelle_watcher.exe; do
+    [ -z "$(tool procs "$program")" ] || fail "$program was launched after the failure"
+done
+pass "the programs after the missing one are not launched"
+question=$'Stop Service|Are you sure you want to unload the service?...\nthe service will be stopped'
+desk close "$CAPTION" >/dev/null
+expect_eq "closing the window asks the unload question" "$question" "$(desk box 30000 No)"
+poll 30 sh -c "! wine 'C:\\svctool.exe' -s - box 0 >/dev/null 2>&1" || fail "the box stayed"
+desk exists "$CAPTION" >/dev/null || fail "No closed the window"
+kill -0 "$standalone" 2>/dev/null || fail "No ended the process"
+expect_eq "after No the window stays and the status is unchanged" \
+    "Ostrivan Monitoring Service Running" "$(desk label "$CAPTION")"
+desk close "$CAPTION" >/dev/null
+expect_eq "closing again asks again" "$question" "$(desk box 30000 Yes)"
+status=0; wait "$standalone" || status=$?
+expect_eq "Yes stops the service and ends the process with exit code 0" 0 "$status"
+poll 30 tool waitcount o-alerts.exe 0 1000 || fail "o-alerts.exe survived the stop"
+pass "the stop terminated the suite"
+
+log "all passed"
