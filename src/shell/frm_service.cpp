@@ -1,6 +1,6 @@
 #include "shell/frm_service.h"
 
-#include "shell/status_text.h"
+#include "supervisor/status_text.h"
 
 #include <exception>
 #include <new>
@@ -79,7 +79,11 @@ void frmService::Load() {
     }
 }
 
-void frmService::OnStart(HostFlag&) {}
+void frmService::OnStart(HostFlag& success) {
+    if (const auto failure = Attempt([&] { supervisor_.StartWorkers(success); })) {
+        ErrorReport(*failure);
+    }
+}
 
 void frmService::OnStop() {
     if (const auto failure = Attempt([&] { supervisor_.StopWorkers(); })) {
@@ -121,7 +125,11 @@ void frmService::OnControl(std::int32_t code) {
     }
 }
 
-void frmService::OnTimer() {}
+void frmService::OnTimer() {
+    if (const auto failure = Attempt([&] { supervisor_.Sweep(); })) {
+        ErrorReport(*failure);
+    }
+}
 
 void frmService::OnQueryUnload(std::int16_t& cancel) {
     if (supervisor_.State().IsStopping) {

@@ -1,7 +1,7 @@
 #include "supervisor/supervisor.h"
 
 #include "process/kill_app.h"
-#include "shell/status_text.h"
+#include "supervisor/status_text.h"
 
 #include <array>
 #include <string_view>

@@ -1,6 +1,6 @@
 #include "fake_platform.h"
 
-#include "shell/status_text.h"
+#include "supervisor/status_text.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/form_runtime.h"
+
+#include <string>
+#include <string_view>
+
+namespace ostrivan {
+
+// The full path of a suite program in the service's own folder.
+std::string SuiteProgramPath(FormRuntime& runtime, std::string_view program);
+
+} // namespace ostrivan

@@ -1,0 +1,146 @@
+#include "supervisor_fixture.h"
+
+namespace ostrivan::testing {
+namespace {
+
+class CheckProgramTest : public SupervisorTest {};
+
+TEST_F(CheckProgramTest, IsTrackedMarkedAfterThreeMinuteBoundariesThenReapedByName) {
+    s.runtime.SetNow({2026, 12, 8, 10, 0, 30, 0});
+    const ProcessId disk = s.processes.Add("disk_check.exe");
+
+    Tick(); // k, 10:01:30
+    ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
+    const double firstSeen = Table()[1].FirstSeen;
+    Tick(); // k+1
+    Tick(); // k+2
+    EXPECT_EQ(Table()[1].Overdue, 0);
+    EXPECT_EQ(Table()[1].FirstSeen, firstSeen);
+    EXPECT_FALSE(Terminated(disk));
+    Tick(); // k+3: 10:04:30 is three boundaries after 10:01:30
+    EXPECT_EQ(Table()[1].Overdue, -1);
+    EXPECT_FALSE(Terminated(disk));
+    Tick(); // k+4
+    EXPECT_TRUE(Terminated(disk));
+    EXPECT_TRUE(TrackedNames().empty());
+    EXPECT_EQ(s.processes.Terminations().back().exitCode, 0u);
+    EXPECT_EQ(s.processes.OpenHandleCount(), 0u);
+}
+
+TEST_F(CheckProgramTest, SurvivorOfItsTerminationIsTrackedAgainFromANewSighting) {
+    s.processes.At(s.processes.Add("disk_check.exe")).refusesTermination = true;
+    for (int i = 0; i < 4; ++i) {
+        Tick();
+    }
+    const double before = Table()[1].FirstSeen;
+    Tick(); // reaps, then finds it again in the same sweep
+    ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
+    EXPECT_EQ(Table()[1].Overdue, 0);
+    EXPECT_GT(Table()[1].FirstSeen, before);
+}
+
+TEST_F(CheckProgramTest, LateTicksMarkOneSweepEarlier) {
+    s.runtime.SetNow({2026, 12, 8, 10, 0, 0, 0});
+    s.processes.Add("disk_check.exe");
+    Tick(59s); // 10:00:59 first seen
+    Tick(61s); // 10:02:00, difference 2
+    EXPECT_EQ(Table()[1].Overdue, 0);
+    Tick(61s); // 10:03:01, difference 3 although only 2 min 2 s passed
+    EXPECT_EQ(Table()[1].Overdue, -1);
+}
+
+TEST_F(CheckProgramTest, ProgramBackAnHourLaterIsMarkedAtOnceAndTerminatedNextSweep) {
+    const ProcessId first = s.processes.Add("disk_check.exe");
+    Tick();
+    s.processes.Remove(first);
+    Tick();
+    ASSERT_EQ(TrackedNames().size(), 1u); // the row of a program gone stays
+    s.runtime.Advance(1h);
+    const ProcessId again = s.processes.Add("disk_check.exe");
+    Tick();
+    EXPECT_EQ(Table()[1].Overdue, -1);
+    EXPECT_FALSE(Terminated(again));
+    Tick();
+    EXPECT_TRUE(Terminated(again));
+}
+
+TEST_F(CheckProgramTest, TwoProcessesShareOneRowAndAreReapedTogether) {
+    const ProcessId a = s.processes.Add("disk_check.exe");
+    Tick();
+    const ProcessId b = s.processes.Add("DISK_CHECK.EXE");
+    for (int i = 0; i < 4; ++i) {
+        Tick();
+    }
+    EXPECT_TRUE(Terminated(a));
+    EXPECT_TRUE(Terminated(b));
+}
+
+TEST_F(CheckProgramTest, SecurityNamesAreNeverTrackedButASuffixOfThemIsReapedWithThem) {
+    const ProcessId security = s.processes.Add("security_check.exe");
+    const ProcessId net = s.processes.Add("netsecurity_check.exe");
+    const ProcessId y = s.processes.Add("y_check.exe");
+    Tick();
+    EXPECT_EQ(TrackedNames(), std::vector<std::string>{"y_check.exe"});
+    for (int i = 0; i < 4; ++i) {
+        Tick();
+    }
+    EXPECT_TRUE(Terminated(y));
+    // Both end with "y_check.exe", so reaping that row takes them along.
+    EXPECT_TRUE(Terminated(security));
+    EXPECT_TRUE(Terminated(net));
+}
+
+TEST_F(CheckProgramTest, OnlyNamesEndingInTheCheckSuffixAreTracked) {
+    s.processes.Add("x_check.exe.old");
+    s.processes.Add("xcheck.exe");
+    s.processes.Add("_check.exe");
+    s.processes.Add("Mixed_Check.EXE");
+    Tick();
+    EXPECT_EQ(TrackedNames(), (std::vector<std::string>{"_check.exe", "mixed_check.exe"}));
+}
+
+TEST_F(CheckProgramTest, ClockSetBackDelaysTheMarkAndSetForwardBringsItOn) {
+    s.runtime.SetNow({2026, 12, 8, 10, 0, 0, 0});
+    s.processes.Add("back_check.exe");
+    Tick();
+    s.runtime.Advance(-10min);
+    Tick();
+    Tick();
+    Tick();
+    EXPECT_EQ(Table()[1].Overdue, 0); // differences went negative
+    s.runtime.Advance(10min);
+    Tick();
+    EXPECT_EQ(Table()[1].Overdue, -1);
+}
+
+TEST_F(CheckProgramTest, MarkedRowWhoseProgramEndedIsDroppedAllTheSame) {
+    const ProcessId disk = s.processes.Add("disk_check.exe");
+    for (int i = 0; i < 4; ++i) {
+        Tick();
+    }
+    ASSERT_EQ(Table()[1].Overdue, -1);
+    s.processes.Remove(disk);
+    Tick();
+    EXPECT_TRUE(TrackedNames().empty());
+    EXPECT_TRUE(s.processes.Terminations().empty());
+}
+
+TEST_F(CheckProgramTest, SurvivingRowsKeepTheirOrderAndFieldsAcrossRebuilds) {
+    s.processes.Add("a_check.exe");
+    Tick();
+    const ProcessId b = s.processes.Add("b_check.exe");
+    Tick();
+    s.processes.Add("c_check.exe");
+    Tick();
+    Tick(); // a marked
+    const std::vector<CheckRecord> before = Table();
+    ASSERT_EQ(before[1].Overdue, -1);
+    Tick(); // a reaped; b marked
+    EXPECT_EQ(TrackedNames(), (std::vector<std::string>{"b_check.exe", "c_check.exe"}));
+    EXPECT_EQ(Table()[1].FirstSeen, before[2].FirstSeen);
+    EXPECT_EQ(Table()[2].FirstSeen, before[3].FirstSeen);
+    EXPECT_FALSE(Terminated(b));
+}
+
+} // namespace
+} // namespace ostrivan::testing
