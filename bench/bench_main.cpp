@@ -3,6 +3,7 @@
 #include "platform/posix/posix_process_api.h"
 #include "process/kill_app.h"
 #include "process/process_snapshot.h"
+#include "supervisor/supervisor.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 std::vector<pid_t> gChildren;
+std::vector<std::string> gPaths;
 
 void KillAll() {
     for (const pid_t pid : gChildren) {
@@ -36,6 +39,7 @@ void KillAll() {
         ::waitpid(pid, nullptr, 0);
     }
     gChildren.clear();
+    gPaths.clear();
 }
 
 void OnSignal(int) {
@@ -46,8 +50,9 @@ void OnSignal(int) {
 }
 
 std::vector<std::string> Names() {
-    std::vector<std::string> names{"o-alerts.exe", "o-graphs.exe", "vantorelle_snmptrap.exe",
-                                   "rrdtool.exe", "klaxo_msn.exe"};
+    std::vector<std::string> names{
+        "o-alerts.exe",           "o-graphs.exe", "vantorelle_snmptrap.exe",
+        "vantorelle_manager.exe", "rrdtool.exe",  "klaxo_msn.exe"};
     for (int i = 0; i < 12; ++i) {
         names.push_back("disk" + std::to_string(i) + "_check.exe");
     }
@@ -58,25 +63,66 @@ std::vector<std::string> Names() {
 }
 
 // Children die with this program even when it is killed outright.
+pid_t StartOne(const std::string& path) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+        ::execv(path.c_str(), argv);
+        ::_exit(127);
+    }
+    if (pid < 0) {
+        std::perror("fork");
+        KillAll();
+        std::exit(1);
+    }
+    return pid;
+}
+
 void StartIdle(const std::string& folder, int count) {
     const auto names = Names();
     for (int i = 0; i < count; ++i) {
-        const std::string path = folder + "/" + names[i % names.size()];
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-            ::execv(path.c_str(), argv);
-            ::_exit(127);
-        }
-        if (pid < 0) {
-            std::perror("fork");
-            KillAll();
-            std::exit(1);
-        }
-        gChildren.push_back(pid);
+        gPaths.push_back(folder + "/" + names[i % names.size()]);
+        gChildren.push_back(StartOne(gPaths.back()));
     }
 }
+
+// Restarts the children a sweep terminated, so that every sweep sees the same table.
+void Replenish() {
+    for (std::size_t i = 0; i < gChildren.size(); ++i) {
+        if (::waitpid(gChildren[i], nullptr, WNOHANG) == gChildren[i]) {
+            gChildren[i] = StartOne(gPaths[i]);
+        }
+    }
+}
+
+// Launches the idle program under the asked name; time stands still, so no check is overdue.
+class BenchRuntime final : public ostrivan::FormRuntime {
+public:
+    explicit BenchRuntime(std::string folder) : folder_(std::move(folder)) {}
+    void SetStatusText(const std::string&) override {}
+    void SetTimerInterval(std::uint32_t) override {}
+    void SetTimerEnabled(bool) override {}
+    std::int32_t ShowMessageBox(const std::string&, std::int32_t,
+                                const std::optional<std::string>&) override {
+        return ostrivan::box::kAnswerOk;
+    }
+    ostrivan::ProcessId LaunchProgram(const std::string& programPath, const std::string&,
+                                      std::int32_t) override {
+        const std::string path = fs::exists(programPath) ? programPath : folder_ + "/o-alerts.exe";
+        gPaths.push_back(path);
+        gChildren.push_back(StartOne(path));
+        return static_cast<ostrivan::ProcessId>(gChildren.back());
+    }
+    std::string ApplicationFolder() override { return folder_; }
+    std::string CommandLineArguments() override { return {}; }
+    void End(int) override {}
+    void UnloadForm() override {}
+    ostrivan::LocalDateTime Now() override { return {2026, 1, 1, 12, 0, 0, 0}; }
+
+private:
+    std::string folder_;
+};
 
 int Run(const std::vector<const char*>& argv) {
     pid_t pid = 0;
@@ -131,10 +177,10 @@ struct Row {
 };
 
 struct Timings {
-    double snapshot, ps, floor, kill, pkill;
+    double snapshot, ps, floor, kill, pkill, sweep;
 };
 
-Timings Measure(int repeats) {
+Timings Measure(int repeats, const std::string& folder) {
     ostrivan::posix::PosixProcessApi api;
     Timings t{};
     t.snapshot = Median([&] { ostrivan::TakeProcessSnapshot(api); }, repeats);
@@ -155,6 +201,19 @@ Timings Measure(int repeats) {
             }
         },
         std::max(3, repeats / 3));
+    BenchRuntime runtime(folder);
+    ostrivan::Supervisor supervisor(api, runtime);
+    std::vector<double> sweeps;
+    for (int i = 0; i < repeats; ++i) {
+        Replenish();
+        supervisor.Sweep(); // sees the tools that the timed sweep terminates
+        Replenish();
+        const auto start = Clock::now();
+        supervisor.Sweep();
+        sweeps.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(sweeps.begin(), sweeps.end());
+    t.sweep = sweeps[sweeps.size() / 2];
     return t;
 }
 
@@ -175,12 +234,13 @@ int main(int argc, char** argv) {
     const int counts[2] = {1000, 5000};
     for (int k = 0; k < 2; ++k) {
         StartIdle(folder, counts[k]);
-        at[k] = Measure(repeats);
+        at[k] = Measure(repeats, folder);
         KillAll();
         const std::string n = std::to_string(counts[k]);
         rows.push_back({"snapshot @" + n + " ms", at[k].snapshot, at[k].ps, "ps -e"});
         rows.push_back({"snapshot @" + n + " ms", at[k].snapshot, at[k].floor, "floor"});
         rows.push_back({"20 KillApp @" + n + " ms", at[k].kill, at[k].pkill, "20 pkill -x"});
+        rows.push_back({"sweep @" + n + " ms", at[k].sweep, at[k].snapshot, "1 snapshot"});
     }
     rows.push_back(
         {"snapshot 5000/1000", at[1].snapshot / at[0].snapshot, at[1].ps / at[0].ps, "ps -e"});
@@ -188,6 +248,7 @@ int main(int argc, char** argv) {
                     at[1].floor / at[0].floor, "floor"});
     rows.push_back({"20 KillApp 5000/1000", at[1].kill / at[0].kill, at[1].pkill / at[0].pkill,
                     "20 pkill -x"});
+    rows.push_back({"sweep 5000/1000", at[1].sweep / at[0].sweep, 5.0, "linear (5)"});
     fs::remove_all(folder);
     std::printf("%-24s %12s %12s %8s  %s\n", "figure", "ours", "reference", "ratio",
                 "reference is");
