@@ -1,0 +1,261 @@
+// Times the process-table walks of a sweep and a shutdown against the usual tools, on a table
+// crowded with idle processes that all die with this program.
+#include "platform/posix/posix_process_api.h"
+#include "process/kill_app.h"
+#include "process/process_snapshot.h"
+#include "supervisor/supervisor.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::vector<pid_t> gChildren;
+std::vector<std::string> gPaths;
+
+void KillAll() {
+    for (const pid_t pid : gChildren) {
+        ::kill(pid, SIGKILL);
+    }
+    for (const pid_t pid : gChildren) {
+        ::waitpid(pid, nullptr, 0);
+    }
+    gChildren.clear();
+    gPaths.clear();
+}
+
+void OnSignal(int) {
+    for (const pid_t pid : gChildren) {
+        ::kill(pid, SIGKILL);
+    }
+    ::_exit(2);
+}
+
+std::vector<std::string> Names() {
+    std::vector<std::string> names{
+        "o-alerts.exe",           "o-graphs.exe", "vantorelle_snmptrap.exe",
+        "vantorelle_manager.exe", "rrdtool.exe",  "klaxo_msn.exe"};
+    for (int i = 0; i < 12; ++i) {
+        names.push_back("disk" + std::to_string(i) + "_check.exe");
+    }
+    for (int i = 0; i < 19; ++i) {
+        names.push_back("worker" + std::to_string(i));
+    }
+    return names;
+}
+
+// Children die with this program even when it is killed outright.
+pid_t StartOne(const std::string& path) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+        ::execv(path.c_str(), argv);
+        ::_exit(127);
+    }
+    if (pid < 0) {
+        std::perror("fork");
+        KillAll();
+        std::exit(1);
+    }
+    return pid;
+}
+
+void StartIdle(const std::string& folder, int count) {
+    const auto names = Names();
+    for (int i = 0; i < count; ++i) {
+        gPaths.push_back(folder + "/" + names[i % names.size()]);
+        gChildren.push_back(StartOne(gPaths.back()));
+    }
+}
+
+// Restarts the children a sweep terminated, so that every sweep sees the same table.
+void Replenish() {
+    for (std::size_t i = 0; i < gChildren.size(); ++i) {
+        if (::waitpid(gChildren[i], nullptr, WNOHANG) == gChildren[i]) {
+            gChildren[i] = StartOne(gPaths[i]);
+        }
+    }
+}
+
+// Launches the idle program under the asked name; time stands still, so no check is overdue.
+class BenchRuntime final : public ostrivan::FormRuntime {
+public:
+    explicit BenchRuntime(std::string folder) : folder_(std::move(folder)) {}
+    void SetStatusText(const std::string&) override {}
+    void SetTimerInterval(std::uint32_t) override {}
+    void SetTimerEnabled(bool) override {}
+    std::int32_t ShowMessageBox(const std::string&, std::int32_t,
+                                const std::optional<std::string>&) override {
+        return ostrivan::box::kAnswerOk;
+    }
+    ostrivan::ProcessId LaunchProgram(const std::string& programPath, const std::string&,
+                                      std::int32_t) override {
+        const std::string path = fs::exists(programPath) ? programPath : folder_ + "/o-alerts.exe";
+        gPaths.push_back(path);
+        gChildren.push_back(StartOne(path));
+        return static_cast<ostrivan::ProcessId>(gChildren.back());
+    }
+    std::string ApplicationFolder() override { return folder_; }
+    std::string CommandLineArguments() override { return {}; }
+    void End(int) override {}
+    void UnloadForm() override {}
+    ostrivan::LocalDateTime Now() override { return {2026, 1, 1, 12, 0, 0, 0}; }
+
+private:
+    std::string folder_;
+};
+
+int Run(const std::vector<const char*>& argv) {
+    pid_t pid = 0;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const char* word : argv) {
+        args.push_back(const_cast<char*>(word));
+    }
+    args.push_back(nullptr);
+    ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+std::size_t Floor() {
+    std::size_t found = 0;
+    DIR* dir = ::opendir("/proc");
+    char link[4096];
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') {
+            continue;
+        }
+        const std::string path = std::string("/proc/") + entry->d_name + "/exe";
+        if (::readlink(path.c_str(), link, sizeof link) > 0) {
+            ++found;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+double Median(const std::function<void()>& body, int repeats) {
+    std::vector<double> times;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = Clock::now();
+        body();
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+struct Row {
+    std::string figure;
+    double ours;
+    double reference;
+    std::string against;
+};
+
+struct Timings {
+    double snapshot, ps, floor, kill, pkill, sweep;
+};
+
+Timings Measure(int repeats, const std::string& folder) {
+    ostrivan::posix::PosixProcessApi api;
+    Timings t{};
+    t.snapshot = Median([&] { ostrivan::TakeProcessSnapshot(api); }, repeats);
+    t.ps = Median([] { Run({"ps", "-e", "-o", "pid=,comm="}); }, repeats);
+    t.floor = Median([] { Floor(); }, repeats);
+    t.kill = Median(
+        [&] {
+            for (int i = 0; i < 20; ++i) {
+                ostrivan::KillApp(api, "absent" + std::to_string(i) + ".exe");
+            }
+        },
+        std::max(3, repeats / 3));
+    t.pkill = Median(
+        [] {
+            for (int i = 0; i < 20; ++i) {
+                const std::string name = "absent" + std::to_string(i) + ".exe";
+                Run({"pkill", "-x", name.c_str()});
+            }
+        },
+        std::max(3, repeats / 3));
+    BenchRuntime runtime(folder);
+    ostrivan::Supervisor supervisor(api, runtime);
+    std::vector<double> sweeps;
+    for (int i = 0; i < repeats; ++i) {
+        Replenish();
+        supervisor.Sweep(); // sees the tools that the timed sweep terminates
+        Replenish();
+        const auto start = Clock::now();
+        supervisor.Sweep();
+        sweeps.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(sweeps.begin(), sweeps.end());
+    t.sweep = sweeps[sweeps.size() / 2];
+    return t;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int repeats = argc > 1 ? std::atoi(argv[1]) : 9;
+    ::signal(SIGINT, OnSignal);
+    ::signal(SIGTERM, OnSignal);
+    std::atexit(KillAll);
+    char pattern[] = "/tmp/o-bench-XXXXXX";
+    const std::string folder = ::mkdtemp(pattern);
+    for (const auto& name : Names()) {
+        fs::copy_file(IDLE_PATH, folder + "/" + name);
+    }
+    std::vector<Row> rows;
+    Timings at[2];
+    const int counts[2] = {1000, 5000};
+    for (int k = 0; k < 2; ++k) {
+        StartIdle(folder, counts[k]);
+        at[k] = Measure(repeats, folder);
+        KillAll();
+        const std::string n = std::to_string(counts[k]);
+        rows.push_back({"snapshot @" + n + " ms", at[k].snapshot, at[k].ps, "ps -e"});
+        rows.push_back({"snapshot @" + n + " ms", at[k].snapshot, at[k].floor, "floor"});
+        rows.push_back({"20 KillApp @" + n + " ms", at[k].kill, at[k].pkill, "20 pkill -x"});
+        rows.push_back({"sweep @" + n + " ms", at[k].sweep, at[k].snapshot, "1 snapshot"});
+    }
+    rows.push_back(
+        {"snapshot 5000/1000", at[1].snapshot / at[0].snapshot, at[1].ps / at[0].ps, "ps -e"});
+    rows.push_back({"snapshot 5000/1000", at[1].snapshot / at[0].snapshot,
+                    at[1].floor / at[0].floor, "floor"});
+    rows.push_back({"20 KillApp 5000/1000", at[1].kill / at[0].kill, at[1].pkill / at[0].pkill,
+                    "20 pkill -x"});
+    rows.push_back({"sweep 5000/1000", at[1].sweep / at[0].sweep, 5.0, "linear (5)"});
+    fs::remove_all(folder);
+    std::printf("%-24s %12s %12s %8s  %s\n", "figure", "ours", "reference", "ratio",
+                "reference is");
+    for (const auto& row : rows) {
+        std::printf("%-24s %12.3f %12.3f %8.3f  %s\n", row.figure.c_str(), row.ours, row.reference,
+                    row.ours / row.reference, row.against.c_str());
+    }
+    std::printf("cores: %ld, repeats: %d\n", ::sysconf(_SC_NPROCESSORS_ONLN), repeats);
+    return 0;
+}
