@@ -157,6 +157,12 @@ const std::vector<Scenario>& Scenarios() {
              s.form.OnTimer();
              return std::nullopt;
          }},
+        // The timer runs from the form's creation: a tick before OnStart launches the manager.
+        {"SweepBeforeStart", [](fakes::FakeService& s) { s.form.Load(); },
+         [](fakes::FakeService& s) -> std::optional<std::int16_t> {
+             s.form.OnTimer();
+             return std::nullopt;
+         }},
         // The suite runs as the start left it: alerts, graphs, trap receiver, manager, watcher.
         {"OnStop",
          [](fakes::FakeService& s) {
@@ -193,6 +199,22 @@ const std::vector<Scenario>& Scenarios() {
          [](fakes::FakeService& s) {
              s.form.Load();
              s.runtime.AnswerNextBox(box::kAnswerYes);
+         },
+         [](fakes::FakeService& s) -> std::optional<std::int16_t> {
+             std::int16_t cancel = 0;
+             s.form.OnQueryUnload(cancel);
+             return cancel;
+         }},
+        {"UnloadAnsweredNo", [](fakes::FakeService& s) { s.form.Load(); },
+         [](fakes::FakeService& s) -> std::optional<std::int16_t> {
+             std::int16_t cancel = 0;
+             s.form.OnQueryUnload(cancel);
+             return cancel;
+         }},
+        {"UnloadWhileStopping",
+         [](fakes::FakeService& s) {
+             s.form.Load();
+             s.form.OnStop();
          },
          [](fakes::FakeService& s) -> std::optional<std::int16_t> {
              std::int16_t cancel = 0;
@@ -542,6 +564,23 @@ std::vector<Row> SweepRows() {
     return m.Rows();
 }
 
+std::vector<Row> SweepBeforeStartRows() {
+    // Nothing pending, nothing tracked, no process running: the keeper launches the manager.
+    const Outcome launched = Outcome().Reaches({kLaunchManager}).Snapshots(1).Exits({});
+    Matrix m("SweepBeforeStart");
+    m.NoFault(launched)
+        .Fails("CreateToolhelp32Snapshot", 1, launched)
+        .Fails("Process32First", 1, launched)
+        .Fails("ApplicationFolder", 1,
+               Outcome().Reports(Failed("ApplicationFolder")).Skips({kAnyLaunch}))
+        .Fails("LaunchProgram", 1, Outcome().Reports(Failed("LaunchProgram")))
+        .OutOfMemory("LaunchProgram", 1, Outcome().Reports(kOutOfMemory))
+        // Identifying the new manager; it is kept by its id all the same.
+        .Fails("OpenProcess", 1, launched)
+        .Fails("GetProcessCreationTime", 1, launched);
+    return m.Rows();
+}
+
 std::vector<Row> StopRows() {
     // Stopped: five programs terminated, 20 snapshots, the form unloaded.
     const Outcome stopped = Outcome()
@@ -678,13 +717,23 @@ std::vector<Row> ShellRows() {
                              .Skips({"runtime.SetStatusText"}))
             .Fails("SetStatusText", 1,
                    Outcome().Reports(Failed("SetStatusText")).Flag(kHostTrue).Boxes({kQuestion})));
+    add(Matrix("UnloadAnsweredNo")
+            .NoFault(Outcome().Flag(kHostTrue).Boxes({kQuestion}).Skips({"host.RequestStop"}))
+            .Fails("ShowMessageBox", 1,
+                   Outcome()
+                       .Reports(Failed("ShowMessageBox"))
+                       .Flag(kHostTrue)
+                       .Skips({"host.RequestStop"})));
+    // Once stopping, the unload goes ahead without a question and without a platform call.
+    add(Matrix("UnloadWhileStopping").NoFault(Outcome().Flag(0).Skips({"runtime.ShowMessageBox"})));
     return rows;
 }
 
 const std::vector<Row>& AllRows() {
     static const std::vector<Row> rows = [] {
         std::vector<Row> all;
-        for (auto part : {LoadRows(), StartRows(), SweepRows(), StopRows(), ShellRows()}) {
+        for (auto part : {LoadRows(), StartRows(), SweepRows(), SweepBeforeStartRows(), StopRows(),
+                          ShellRows()}) {
             all.insert(all.end(), part.begin(), part.end());
         }
         return all;
