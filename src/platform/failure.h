@@ -20,4 +20,9 @@ private:
     std::string description_;
 };
 
+// What running out of memory is reported as.
+inline Failure OutOfMemoryFailure() {
+    return Failure(7, "Out of memory");
+}
+
 } // namespace ostrivan

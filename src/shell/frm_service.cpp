@@ -17,9 +17,6 @@ constexpr std::int32_t kPausedId = 109;
 constexpr std::int16_t kContinuedKind = 4;
 constexpr std::int32_t kContinuedId = 110;
 
-constexpr std::int32_t kOutOfMemory = 7;
-constexpr const char* kOutOfMemoryText = "Out of memory";
-
 constexpr int kExitDone = 0;
 constexpr int kExitInvalidParameter = 2;
 
@@ -36,7 +33,7 @@ template <class Body> std::optional<Failure> Attempt(Body&& body) {
     } catch (const Failure& failure) {
         return failure;
     } catch (const std::bad_alloc&) {
-        return Failure(kOutOfMemory, kOutOfMemoryText);
+        return OutOfMemoryFailure();
     }
 }
 

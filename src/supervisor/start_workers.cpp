@@ -7,6 +7,8 @@
 #include "supervisor/suite_path.h"
 #include "supervisor/suite_programs.h"
 
+#include <new>
+
 namespace ostrivan {
 namespace {
 
@@ -16,6 +18,11 @@ constexpr const char* kShellingTitle = "Error";
 void LaunchSuiteProgram(FormRuntime& runtime, std::string_view program,
                         std::string_view arguments = {}) {
     Launch(runtime, SuiteProgramPath(runtime, program), std::string(arguments), kNormalFocus);
+}
+
+void ShowShellingError(FormRuntime& runtime, const Failure& failure) {
+    runtime.ShowMessageBox(kShellingError + failure.Description(), box::kExclamation,
+                           std::string(kShellingTitle));
 }
 
 } // namespace
@@ -36,8 +43,10 @@ void Supervisor::StartWorkers(HostFlag& success) {
         }
         LaunchSuiteProgram(runtime_, suite::kWatcher, suite::kWatcherArguments);
     } catch (const Failure& failure) {
-        runtime_.ShowMessageBox(kShellingError + failure.Description(), box::kExclamation,
-                                std::string(kShellingTitle));
+        ShowShellingError(runtime_, failure);
+    } catch (const std::bad_alloc&) {
+        // Any error of this stage takes the same way, running out of memory included.
+        ShowShellingError(runtime_, OutOfMemoryFailure());
     }
 }
 
