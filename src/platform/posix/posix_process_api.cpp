@@ -23,7 +23,6 @@ namespace {
 
 constexpr std::uint32_t kQueryAny = access::kQueryInformation | access::kQueryLimitedInformation;
 constexpr std::uint32_t kTokenAdjustPrivileges = 0x20;
-constexpr std::size_t kMaxRememberedTerminations = 256;
 
 struct DirCloser {
     void operator()(DIR* dir) const noexcept { ::closedir(dir); }
@@ -175,24 +174,13 @@ bool PosixProcessApi::TerminateProcess(Handle process, std::uint32_t exitCode) {
         return false;
     }
     if (startTime) {
-        ForgetReapedTerminations();
-        if (terminationCodes_.size() < kMaxRememberedTerminations) {
-            terminationCodes_.insert_or_assign(Identity{target->pid, *startTime}, exitCode);
-        }
+        terminationCodes_.Remember({target->pid, *startTime}, exitCode);
     }
     if (log_) {
         log_("terminated " + name.value_or("a process") + " (pid " + std::to_string(target->pid) +
              ", exit code " + std::to_string(exitCode) + ")");
     }
     return true;
-}
-
-void PosixProcessApi::ForgetReapedTerminations() {
-    std::erase_if(terminationCodes_, [](const auto& entry) {
-        const auto text = ReadSmallFile(ProcPath(entry.first.first, "stat"));
-        const auto stat = text ? ParseProcStat(*text) : std::nullopt;
-        return !stat || stat->startTime != entry.first.second;
-    });
 }
 
 bool PosixProcessApi::GetExitCodeProcess(Handle process, std::uint32_t& exitCode) {
@@ -205,9 +193,8 @@ bool PosixProcessApi::GetExitCodeProcess(Handle process, std::uint32_t& exitCode
         return true;
     }
     if (const auto startTime = StartTime(*target)) {
-        const auto recorded = terminationCodes_.find(Identity{target->pid, *startTime});
-        if (recorded != terminationCodes_.end()) {
-            exitCode = recorded->second;
+        if (const auto recorded = terminationCodes_.Find({target->pid, *startTime})) {
+            exitCode = *recorded;
             return true;
         }
     }

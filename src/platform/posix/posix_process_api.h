@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/posix/termination_codes.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/process_api.h"
 
@@ -58,6 +59,9 @@ private:
         std::vector<std::pair<ProcessId, std::string>> entries;
         std::size_t next = 0;
     };
+    // More than a sweep or a shutdown terminates on a busy server.
+    static constexpr std::size_t kRememberedTerminations = 256;
+
     struct OpenedProcess {
         UniqueFd pidfd;
         pid_t pid = 0;
@@ -67,21 +71,15 @@ private:
         UniqueFd self;
         std::uint32_t access = 0;
     };
-    // A process named for good: its id and its start time.
-    using Identity = std::pair<pid_t, std::uint64_t>;
-
     bool FillRecord(Snapshot& snapshot, ProcessEntryRecord& record);
     OpenedProcess* Find(Handle process, std::uint32_t anyOf);
     std::optional<std::uint64_t> StartTime(const OpenedProcess& process);
-    void ForgetReapedTerminations();
 
     Log log_;
     std::map<Handle, Snapshot> snapshots_;
     std::map<Handle, OpenedProcess> processes_;
     std::map<Handle, Token> tokens_;
-    // A termination's exit code is not delivered by SIGKILL; it is kept here for as long
-    // as the ended process can still be asked.
-    std::map<Identity, std::uint32_t> terminationCodes_;
+    TerminationCodes terminationCodes_{kRememberedTerminations};
 };
 
 } // namespace ostrivan::posix
