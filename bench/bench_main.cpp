@@ -1,5 +1,6 @@
 // Times the process-table walks of a sweep and a shutdown against the usual tools, on a table
 // crowded with idle processes that all die with this program.
+#include "idle_service.h"
 #include "platform/posix/posix_process_api.h"
 #include "process/kill_app.h"
 #include "process/process_snapshot.h"
@@ -9,11 +10,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -79,12 +82,28 @@ pid_t StartOne(const std::string& path) {
     return pid;
 }
 
+// A child counts once it runs the program under its name, not a copy of this one.
+void WaitUntilStarted() {
+    char link[4096];
+    for (std::size_t i = 0; i < gChildren.size(); ++i) {
+        const std::string exe = "/proc/" + std::to_string(gChildren[i]) + "/exe";
+        for (;;) {
+            const ssize_t length = ::readlink(exe.c_str(), link, sizeof link);
+            if (length > 0 && std::string(link, static_cast<std::size_t>(length)) == gPaths[i]) {
+                break;
+            }
+            ::usleep(1000);
+        }
+    }
+}
+
 void StartIdle(const std::string& folder, int count) {
     const auto names = Names();
     for (int i = 0; i < count; ++i) {
         gPaths.push_back(folder + "/" + names[i % names.size()]);
         gChildren.push_back(StartOne(gPaths.back()));
     }
+    WaitUntilStarted();
 }
 
 // Restarts the children a sweep terminated, so that every sweep sees the same table.
@@ -94,6 +113,7 @@ void Replenish() {
             gChildren[i] = StartOne(gPaths[i]);
         }
     }
+    WaitUntilStarted();
 }
 
 // Launches the idle program under the asked name; time stands still, so no check is overdue.
@@ -158,6 +178,11 @@ std::size_t Floor() {
     return found;
 }
 
+double MedianOf(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
 double Median(const std::function<void()>& body, int repeats) {
     std::vector<double> times;
     for (int i = 0; i < repeats; ++i) {
@@ -165,8 +190,7 @@ double Median(const std::function<void()>& body, int repeats) {
         body();
         times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return MedianOf(std::move(times));
 }
 
 struct Row {
@@ -177,7 +201,8 @@ struct Row {
 };
 
 struct Timings {
-    double snapshot, ps, floor, kill, pkill, sweep;
+    double snapshot, ps, floor, kill, pkill, sweep, scan, terminate, killCommand;
+    std::size_t terminated, tracked;
 };
 
 Timings Measure(int repeats, const std::string& folder) {
@@ -204,30 +229,107 @@ Timings Measure(int repeats, const std::string& folder) {
     BenchRuntime runtime(folder);
     ostrivan::Supervisor supervisor(api, runtime);
     std::vector<double> sweeps;
+    std::vector<double> scans;
+    std::vector<double> terminations;
+    std::vector<double> kills;
     for (int i = 0; i < repeats; ++i) {
         Replenish();
         supervisor.Sweep(); // sees the tools that the timed sweep terminates
         Replenish();
+        t.terminated = supervisor.State().PendingKills.size();
+        // The sweep's own steps one by one, as Sweep() runs them.
         const auto start = Clock::now();
-        supervisor.Sweep();
-        sweeps.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        supervisor.KillPendingProcesses();
+        supervisor.ReapOverdueChecks();
+        const auto scan = Clock::now();
+        supervisor.ScanProcesses();
+        const auto scanned = Clock::now();
+        supervisor.KeepManagerAlive();
+        const auto end = Clock::now();
+        sweeps.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        scans.push_back(std::chrono::duration<double, std::milli>(scanned - scan).count());
+        terminations.push_back(std::chrono::duration<double, std::milli>(scan - start).count());
+        // The same number of tools, killed by one kill(1) run.
+        Replenish();
+        std::vector<std::string> pids;
+        for (std::size_t c = 0; c < gChildren.size(); ++c) {
+            if (gPaths[c].ends_with("/rrdtool.exe") || gPaths[c].ends_with("/klaxo_msn.exe")) {
+                pids.push_back(std::to_string(gChildren[c]));
+            }
+        }
+        std::vector<const char*> command{"kill", "-KILL"};
+        for (const auto& pid : pids) {
+            command.push_back(pid.c_str());
+        }
+        const auto killStart = Clock::now();
+        Run(command);
+        kills.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - killStart).count());
     }
-    std::sort(sweeps.begin(), sweeps.end());
-    t.sweep = sweeps[sweeps.size() / 2];
+    t.terminate = MedianOf(terminations);
+    t.killCommand = MedianOf(kills);
+    t.sweep = MedianOf(sweeps);
+    t.scan = MedianOf(scans);
+    t.tracked = supervisor.State().CheckTable.size() - 1;
     return t;
+}
+
+// The tests that start processes under the suite's names hold the same lock: a sweep here
+// would end their tools, and their service would end the processes here.
+void LockProcessTable() {
+    const int fd = ::open("/tmp/ostrivan-process-table.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        std::perror("cannot open /tmp/ostrivan-process-table.lock");
+        std::exit(1);
+    }
+    std::fprintf(stderr, "waiting for the process table lock...\n");
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            std::perror("cannot lock /tmp/ostrivan-process-table.lock");
+            std::exit(1);
+        }
+    }
+}
+
+// One sweep on `count` processes and nothing else, for a profiler:
+//   valgrind --tool=callgrind --toggle-collect='ostrivan::Supervisor::Sweep()' bench --sweep 5000
+int ProfileSweep(int count, const std::string& folder) {
+    StartIdle(folder, count);
+    ostrivan::posix::PosixProcessApi api;
+    BenchRuntime runtime(folder);
+    ostrivan::Supervisor supervisor(api, runtime);
+    supervisor.Sweep();
+    Replenish();
+    const std::size_t pending = supervisor.State().PendingKills.size();
+    const std::size_t checks = supervisor.State().CheckTable.size() - 1;
+    std::fputs("timed sweep begins\n", stderr); // a mark for strace -o
+    const auto start = Clock::now();
+    supervisor.Sweep();
+    std::fputs("timed sweep ends\n", stderr);
+    std::printf("%zu pending, %zu check names tracked\n", pending, checks);
+    std::printf("sweep @%d: %.3f ms\n", count,
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    KillAll();
+    fs::remove_all(folder);
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const int repeats = argc > 1 ? std::atoi(argv[1]) : 9;
+    const bool profile = argc > 2 && std::string(argv[1]) == "--sweep";
+    const int repeats = argc > 1 && !profile ? std::atoi(argv[1]) : 9;
     ::signal(SIGINT, OnSignal);
     ::signal(SIGTERM, OnSignal);
     std::atexit(KillAll);
+    LockProcessTable();
     char pattern[] = "/tmp/o-bench-XXXXXX";
     const std::string folder = ::mkdtemp(pattern);
     for (const auto& name : Names()) {
         fs::copy_file(IDLE_PATH, folder + "/" + name);
+    }
+    if (profile) {
+        return ProfileSweep(std::atoi(argv[2]), folder);
     }
     std::vector<Row> rows;
     Timings at[2];
@@ -241,6 +343,9 @@ int main(int argc, char** argv) {
         rows.push_back({"snapshot @" + n + " ms", at[k].snapshot, at[k].floor, "floor"});
         rows.push_back({"20 KillApp @" + n + " ms", at[k].kill, at[k].pkill, "20 pkill -x"});
         rows.push_back({"sweep @" + n + " ms", at[k].sweep, at[k].snapshot, "1 snapshot"});
+        rows.push_back({"sweep's scan @" + n + " ms", at[k].scan, at[k].snapshot, "1 snapshot"});
+        rows.push_back(
+            {"sweep's kills @" + n + " ms", at[k].terminate, at[k].killCommand, "1 kill -KILL"});
     }
     rows.push_back(
         {"snapshot 5000/1000", at[1].snapshot / at[0].snapshot, at[1].ps / at[0].ps, "ps -e"});
@@ -250,11 +355,33 @@ int main(int argc, char** argv) {
                     "20 pkill -x"});
     rows.push_back({"sweep 5000/1000", at[1].sweep / at[0].sweep, 5.0, "linear (5)"});
     fs::remove_all(folder);
+    const auto idle = MeasureIdleService(OSERVICE_PATH, IDLE_PATH, FAKETIME_LIBRARY, 1000);
+    constexpr double kMiB = 1024.0 * 1024.0;
+    if (idle.valid) {
+        rows.push_back(
+            {"idle RSS after start MiB", idle.residentAfterStart / kMiB, 4.0, "target 4 MiB"});
+        rows.push_back({"idle RSS +" + std::to_string(idle.sweepsCounted) + " sweeps MiB",
+                        idle.residentAfterSweeps / kMiB, idle.residentBeforeSweeps / kMiB,
+                        "RSS before them"});
+    }
     std::printf("%-24s %12s %12s %8s  %s\n", "figure", "ours", "reference", "ratio",
                 "reference is");
     for (const auto& row : rows) {
         std::printf("%-24s %12.3f %12.3f %8.3f  %s\n", row.figure.c_str(), row.ours, row.reference,
                     row.ours / row.reference, row.against.c_str());
+    }
+    for (int k = 0; k < 2; ++k) {
+        std::printf("sweep @%d: each timed sweep terminated %zu pending tools and tracked %zu "
+                    "check names\n",
+                    counts[k], at[k].terminated, at[k].tracked);
+    }
+    if (idle.valid) {
+        std::printf("idle service: %llu wake-ups in %.0f s between two ticks (target 0), "
+                    "%d thread(s)\n",
+                    static_cast<unsigned long long>(idle.wakeUpsBetweenTicks), idle.windowSeconds,
+                    idle.threads);
+    } else {
+        std::printf("idle service not measured: %s\n", idle.problem.c_str());
     }
     std::printf("cores: %ld, repeats: %d\n", ::sysconf(_SC_NPROCESSORS_ONLN), repeats);
     return 0;
