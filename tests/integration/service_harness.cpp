@@ -270,6 +270,8 @@ pid_t SuiteRun::StartExtra(const std::string& program, std::vector<std::string> 
     const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t pid = Spawn(path, arguments, {}, in, 1, 2);
     ::close(in);
+    // The id may have belonged to a child reaped long ago; its old end is not this one's.
+    Ended().erase(pid);
     return pid;
 }
 
