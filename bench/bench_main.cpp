@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -82,12 +83,19 @@ pid_t StartOne(const std::string& path) {
     return pid;
 }
 
-// A child counts once it runs the program under its name, not a copy of this one.
-void WaitUntilStarted() {
+// Restarts every child that has ended and waits until each runs its program under its name,
+// so that every sweep sees the same table. A child killed a moment ago may still be dying.
+void Replenish() {
     char link[4096];
     for (std::size_t i = 0; i < gChildren.size(); ++i) {
-        const std::string exe = "/proc/" + std::to_string(gChildren[i]) + "/exe";
         for (;;) {
+            // Gone without a trace (ECHILD) counts as ended too: restarted, never waited for.
+            const pid_t ended = ::waitpid(gChildren[i], nullptr, WNOHANG);
+            if (ended == gChildren[i] || (ended < 0 && errno == ECHILD)) {
+                gChildren[i] = StartOne(gPaths[i]);
+                continue;
+            }
+            const std::string exe = "/proc/" + std::to_string(gChildren[i]) + "/exe";
             const ssize_t length = ::readlink(exe.c_str(), link, sizeof link);
             if (length > 0 && std::string(link, static_cast<std::size_t>(length)) == gPaths[i]) {
                 break;
@@ -103,17 +111,7 @@ void StartIdle(const std::string& folder, int count) {
         gPaths.push_back(folder + "/" + names[i % names.size()]);
         gChildren.push_back(StartOne(gPaths.back()));
     }
-    WaitUntilStarted();
-}
-
-// Restarts the children a sweep terminated, so that every sweep sees the same table.
-void Replenish() {
-    for (std::size_t i = 0; i < gChildren.size(); ++i) {
-        if (::waitpid(gChildren[i], nullptr, WNOHANG) == gChildren[i]) {
-            gChildren[i] = StartOne(gPaths[i]);
-        }
-    }
-    WaitUntilStarted();
+    Replenish();
 }
 
 // Launches the idle program under the asked name; time stands still, so no check is overdue.
@@ -154,10 +152,14 @@ int Run(const std::vector<const char*>& argv) {
         args.push_back(const_cast<char*>(word));
     }
     args.push_back(nullptr);
-    ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    const int error = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        std::fprintf(stderr, "cannot run %s: %s\n", args[0], std::strerror(error));
+        return -1;
+    }
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    ::waitpid(pid, &status, 0); // never 0: that would reap one of the idle children
     return status;
 }
 
