@@ -2,6 +2,7 @@
 // crowded with idle processes that all die with this program.
 #include "idle_service.h"
 #include "platform/posix/posix_process_api.h"
+#include "platform/posix/proc_reader.h"
 #include "process/kill_app.h"
 #include "process/process_snapshot.h"
 #include "supervisor/supervisor.h"
@@ -86,7 +87,6 @@ pid_t StartOne(const std::string& path) {
 // Restarts every child that has ended and waits until each runs its program under its name,
 // so that every sweep sees the same table. A child killed a moment ago may still be dying.
 void Replenish() {
-    char link[4096];
     for (std::size_t i = 0; i < gChildren.size(); ++i) {
         for (;;) {
             // Gone without a trace (ECHILD) counts as ended too: restarted, never waited for.
@@ -95,9 +95,8 @@ void Replenish() {
                 gChildren[i] = StartOne(gPaths[i]);
                 continue;
             }
-            const std::string exe = "/proc/" + std::to_string(gChildren[i]) + "/exe";
-            const ssize_t length = ::readlink(exe.c_str(), link, sizeof link);
-            if (length > 0 && std::string(link, static_cast<std::size_t>(length)) == gPaths[i]) {
+            if (ostrivan::posix::ReadLink(ostrivan::posix::ProcPath(gChildren[i], "exe")) ==
+                gPaths[i]) {
                 break;
             }
             ::usleep(1000);

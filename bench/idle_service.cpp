@@ -1,5 +1,9 @@
 #include "idle_service.h"
 
+#include "platform/posix/proc_reader.h"
+#include "platform/posix/proc_text.h"
+#include "supervisor/suite_programs.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,10 +14,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -22,22 +24,28 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const char* const kSuite[] = {"o-alerts.exe", "o-graphs.exe", "vantorelle_snmptrap.exe",
-                              "vantorelle_manager.exe", "vantorelle_watcher.exe"};
+constexpr std::string_view kSuite[] = {ostrivan::suite::kAlerts, ostrivan::suite::kGraphs,
+                                       ostrivan::suite::kTrapReceiver, ostrivan::suite::kManager,
+                                       ostrivan::suite::kWatcher};
 
-std::optional<std::uint64_t> StatusField(pid_t pid, const std::string& field) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.starts_with(field + ":")) {
-            return std::stoull(line.substr(field.size() + 1));
-        }
-    }
-    return std::nullopt;
+std::string Status(pid_t pid) {
+    return ostrivan::posix::ReadSmallFile(ostrivan::posix::ProcPath(pid, "status")).value_or("");
+}
+
+std::uint64_t ResidentBytes(pid_t pid) {
+    return ostrivan::posix::ParseStatusKilobytes(Status(pid), "VmRSS").value_or(0);
+}
+
+// A "Name:  123" line of /proc/PID/status, a count without a unit.
+std::uint64_t StatusCount(pid_t pid, const std::string& name) {
+    const std::string text = "\n" + Status(pid);
+    const auto at = text.find("\n" + name + ":");
+    return at == std::string::npos ? 0 : std::stoull(text.substr(at + name.size() + 2));
 }
 
 // Every time the loop went to sleep and was woken again.
 std::uint64_t WakeUps(pid_t pid) {
-    return StatusField(pid, "voluntary_ctxt_switches").value_or(0);
+    return StatusCount(pid, "voluntary_ctxt_switches");
 }
 
 std::vector<pid_t> ProcessesUnder(const std::string& folder) {
@@ -47,10 +55,10 @@ std::vector<pid_t> ProcessesUnder(const std::string& folder) {
         if (name.find_first_not_of("0123456789") != std::string::npos) {
             continue;
         }
-        std::error_code error;
-        const auto exe = fs::read_symlink(entry.path() / "exe", error);
-        if (!error && exe.string().starts_with(folder + "/")) {
-            found.push_back(std::stoi(name));
+        const pid_t pid = std::stoi(name);
+        const auto exe = ostrivan::posix::ReadLink(ostrivan::posix::ProcPath(pid, "exe"));
+        if (exe && exe->starts_with(folder + "/")) {
+            found.push_back(pid);
         }
     }
     return found;
@@ -124,9 +132,12 @@ public:
 
     pid_t Pid() const { return pid_; }
 
-    // Up once every program of the suite runs, and a moment more for the start to settle.
-    bool WaitUntilSuiteRuns() const {
-        const bool up = WaitFor([&] { return ProcessesUnder(folder_).size() >= 6; }, 20s);
+    // Up once the service and every program of the suite run, and a moment more for the
+    // start to settle.
+    bool SuiteRuns() const {
+        const bool up =
+            pid_ > 0 &&
+            WaitFor([&] { return ProcessesUnder(folder_).size() >= std::size(kSuite) + 1; }, 20s);
         std::this_thread::sleep_for(1s);
         return up;
     }
@@ -136,15 +147,63 @@ private:
     pid_t pid_ = 0;
 };
 
-std::string PrepareFolder(const std::string& service, const std::string& idle) {
-    char pattern[] = "/tmp/o-bench-service-XXXXXX";
-    const std::string folder = ::mkdtemp(pattern);
-    fs::create_directory(folder + "/units");
-    fs::copy_file(service, folder + "/o-service");
-    for (const char* name : kSuite) {
-        fs::copy_file(idle, folder + "/" + name);
+// The service beside idle copies under the suite's names, removed on every way out.
+class SuiteFolder {
+public:
+    SuiteFolder(const std::string& service, const std::string& idle) {
+        char pattern[] = "/tmp/o-bench-service-XXXXXX";
+        path_ = ::mkdtemp(pattern);
+        fs::create_directory(path_ + "/units");
+        fs::copy_file(service, path_ + "/o-service");
+        for (const std::string_view name : kSuite) {
+            fs::copy_file(idle, path_ + "/" + std::string(name));
+        }
     }
-    return folder;
+    SuiteFolder(const SuiteFolder&) = delete;
+    SuiteFolder& operator=(const SuiteFolder&) = delete;
+    ~SuiteFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Real time: the first tick comes a minute after the start, so a window of some seconds
+// after the start holds no tick, and any wake-up in it is one too many.
+bool MeasureBetweenTicks(const SuiteFolder& folder, IdleServiceFigures& figures) {
+    const ServiceRun run(folder.Path(), "", 1);
+    if (!run.SuiteRuns()) {
+        figures.problem = "the service did not start its suite";
+        return false;
+    }
+    figures.residentAfterStart = ResidentBytes(run.Pid());
+    figures.threads = static_cast<int>(StatusCount(run.Pid(), "Threads"));
+    const std::uint64_t before = WakeUps(run.Pid());
+    figures.windowSeconds = 10;
+    std::this_thread::sleep_for(10s);
+    figures.wakeUpsBetweenTicks = WakeUps(run.Pid()) - before;
+    return true;
+}
+
+// 6000 times faster: a tick every 10 ms. With nothing else to wake the loop, each wake-up
+// is one tick, so the wake-ups count the sweeps.
+bool MeasureAcrossSweeps(const SuiteFolder& folder, const std::string& faketime,
+                         std::uint64_t sweeps, IdleServiceFigures& figures) {
+    const ServiceRun run(folder.Path(), faketime, 6000);
+    if (!run.SuiteRuns()) {
+        figures.problem = "the accelerated service did not start its suite";
+        return false;
+    }
+    figures.residentBeforeSweeps = ResidentBytes(run.Pid());
+    const std::uint64_t start = WakeUps(run.Pid());
+    WaitFor([&] { return WakeUps(run.Pid()) - start >= sweeps; }, 120s);
+    figures.sweepsCounted = WakeUps(run.Pid()) - start;
+    figures.residentAfterSweeps = ResidentBytes(run.Pid());
+    return true;
 }
 
 } // namespace
@@ -153,39 +212,8 @@ IdleServiceFigures MeasureIdleService(const std::string& service, const std::str
                                       const std::string& faketime, std::uint64_t sweeps) {
     IdleServiceFigures figures;
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    const std::string folder = PrepareFolder(service, idle);
-    {
-        // Real time: the first tick comes a minute after the start, so a window of some
-        // seconds after the start holds no tick, and any wake-up in it is one too many.
-        ServiceRun run(folder, faketime, 1);
-        if (run.Pid() == 0 || !run.WaitUntilSuiteRuns()) {
-            figures.problem = "the service did not start its suite";
-            fs::remove_all(folder);
-            return figures;
-        }
-        figures.residentAfterStart = StatusField(run.Pid(), "VmRSS").value_or(0) * 1024;
-        figures.threads = static_cast<int>(StatusField(run.Pid(), "Threads").value_or(0));
-        const std::uint64_t before = WakeUps(run.Pid());
-        figures.windowSeconds = 10;
-        std::this_thread::sleep_for(10s);
-        figures.wakeUpsBetweenTicks = WakeUps(run.Pid()) - before;
-    }
-    {
-        // 6000 times faster: a tick every 10 ms. With nothing else to wake the loop, each
-        // wake-up is one tick, so the wake-ups count the sweeps.
-        ServiceRun run(folder, faketime, 6000);
-        if (run.Pid() == 0 || !run.WaitUntilSuiteRuns()) {
-            figures.problem = "the accelerated service did not start its suite";
-            fs::remove_all(folder);
-            return figures;
-        }
-        figures.residentBeforeSweeps = StatusField(run.Pid(), "VmRSS").value_or(0) * 1024;
-        const std::uint64_t start = WakeUps(run.Pid());
-        WaitFor([&] { return WakeUps(run.Pid()) - start >= sweeps; }, 120s);
-        figures.sweepsCounted = WakeUps(run.Pid()) - start;
-        figures.residentAfterSweeps = StatusField(run.Pid(), "VmRSS").value_or(0) * 1024;
-    }
-    fs::remove_all(folder);
-    figures.valid = true;
+    const SuiteFolder folder(service, idle);
+    figures.valid = MeasureBetweenTicks(folder, figures) &&
+                    MeasureAcrossSweeps(folder, faketime, sweeps, figures);
     return figures;
 }

@@ -246,12 +246,7 @@ public:
 
     // Paused, with every ended child reaped: what the service holds when it does nothing.
     AtRest MeasureAtRest() {
-        const std::size_t pauses = log_.Count("Service paused") + 1;
-        run_.Signal(SIGUSR1);
-        EXPECT_TRUE(Eventually([&] {
-            log_.Poll();
-            return log_.Count("Service paused") >= pauses;
-        }));
+        SignalAndAwait(SIGUSR1, "Service paused");
         EXPECT_TRUE(Eventually([&] { return ZombieChildren(run_.ServicePid()) == 0; }))
             << ZombieChildren(run_.ServicePid()) << " children of the service wait to be reaped";
         AtRest rest;
@@ -263,14 +258,7 @@ public:
         return rest;
     }
 
-    void Continue() {
-        const std::size_t continued = log_.Count("Service continued") + 1;
-        run_.Signal(SIGUSR2);
-        EXPECT_TRUE(Eventually([&] {
-            log_.Poll();
-            return log_.Count("Service continued") >= continued;
-        }));
-    }
+    void Continue() { SignalAndAwait(SIGUSR2, "Service continued"); }
 
     void NoteEnds() {
         for (auto* group : {&tools_, &checks_}) {
@@ -283,6 +271,16 @@ public:
     }
 
 private:
+    // Sends `signal` and waits for one more `notice` in the service's log.
+    void SignalAndAwait(int signal, const std::string& notice) {
+        const std::size_t expected = log_.Count(notice) + 1;
+        run_.Signal(signal);
+        EXPECT_TRUE(Eventually([&] {
+            log_.Poll();
+            return log_.Count(notice) >= expected;
+        })) << notice;
+    }
+
     bool Chance(double probability) { return std::bernoulli_distribution(probability)(random_); }
     double Uniform(double from, double to) {
         return std::uniform_real_distribution<double>(from, to)(random_);

@@ -3,6 +3,7 @@
 // written out by hand from the documented behaviour; the coverage test below runs every
 // scenario without faults and checks that each call it made has its rows, one per call.
 #include "fake_platform.h"
+#include "supervisor_fixture.h"
 
 #include "supervisor/status_text.h"
 
@@ -77,8 +78,6 @@ std::string CallOf(const std::string& entry) {
 // --- the places where the logic calls the platform
 
 const std::string kFolder = "C:\\Program Files\\Ostrivan";
-const std::vector<std::string> kSuite = {"o-alerts.exe", "o-graphs.exe", "vantorelle_snmptrap.exe",
-                                         "vantorelle_manager.exe", "vantorelle_watcher.exe"};
 
 std::string LaunchOf(const std::string& program) {
     return "runtime.LaunchProgram \"" + kFolder + "\\" + program + "\"";
@@ -236,7 +235,7 @@ const Scenario& ScenarioNamed(const std::string& name) {
 
 std::unique_ptr<fakes::FakeService> ServiceAt(const Scenario& scenario) {
     auto s = std::make_unique<fakes::FakeService>();
-    for (const auto& program : kSuite) {
+    for (const auto& program : testing::kSuiteFolder) {
         s->runtime.AddProgram(program);
     }
     scenario.setup(*s);
