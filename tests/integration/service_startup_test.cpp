@@ -26,6 +26,8 @@ std::size_t Position(const std::string& log, const std::string& text) {
 TEST(StartUp, LaunchesTheSuiteFromTheServicesOwnFolder) {
     SuiteRun run;
     ASSERT_TRUE(Eventually([&] { return EachRunsOnce(run); }));
+    // A launch is logged once it has returned, a moment after the program runs.
+    ASSERT_TRUE(run.WaitForLog("launched vantorelle_watcher.exe 900 (pid"));
 
     const pid_t watcher = run.Running("vantorelle_watcher.exe").front();
     EXPECT_EQ(CommandLine(watcher),

@@ -294,9 +294,16 @@ int Box(DWORD timeout, const std::string& button) {
         }
         ::Sleep(kPollMs);
     }
+    // The dialog's window exists before its text is filled in; it shows once it is whole.
     std::string text;
-    if (HWND control = ::GetDlgItem(box, kBoxTextId); control != nullptr) {
-        text = WindowText(control);
+    for (;;) {
+        if (HWND control = ::GetDlgItem(box, kBoxTextId); control != nullptr) {
+            text = WindowText(control);
+        }
+        if ((::IsWindowVisible(box) && !text.empty()) || deadline.Passed()) {
+            break;
+        }
+        ::Sleep(kPollMs);
     }
     std::printf("%s|%s\n", WindowText(box).c_str(), text.c_str());
     if (button.empty()) {
