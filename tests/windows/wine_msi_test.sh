@@ -4,7 +4,7 @@
 # second -install, a major upgrade to a later build, a refused downgrade, uninstall, and a
 # failed -remove. Every wait polls with a deadline; the measured times are printed.
 #
-# Usage: wine_msi_test.sh SOURCE_DIR PROJECT_VERSION
+# Usage: wine_msi_test.sh SOURCE_DIR PROJECT_VERSION   (KEEP_WORK=1 keeps the prefix and logs)
 # Exit status: 0 passed, 1 failed, 77 skipped (no Wine, mingw-w64, wixl or msitools).
 set -euo pipefail
 
@@ -96,13 +96,17 @@ msiinfo suminfo "$MSI" | grep -qxF 'Template: x64;1033' || fail "not an x64 pack
 expect_eq "ALLUSERS=1 (per machine)" 1 "$(table Property | awk -F'\t' '$1=="ALLUSERS"{print $2}')"
 expect_eq "ProductVersion" "$VERSION" "$(table Property | awk -F'\t' '$1=="ProductVersion"{print $2}')"
 row Directory $'INSTALLDIR\tProgramFiles64Folder\tOstrivan'
+# 256: a 64-bit component.
+table Component | awk -F'\t' '$1=="Service" && $3=="INSTALLDIR" && $4=="256" && $6=="ServiceExe"{f=1} END{exit !f}' \
+    || fail "Component: $(table Component)"
 table File | awk -F'\t' '$1=="ServiceExe" && $2=="Service" && $3=="o-service.exe"{f=1} END{exit !f}' \
     || fail "File: $(table File)"
 pass "o-service.exe in INSTALLDIR, by default \"C:\\Program Files\\Ostrivan\", 64-bit, per machine"
 [ -z "$(table ServiceInstall)" ] || fail "ServiceInstall registers on its own: $(table ServiceInstall)"
-# 3090: an installed file run deferred (1024) without impersonation (2048).
+# 3090: an installed file run deferred (1024) without impersonation (2048), its exit code
+# checked; 3154: the same, its exit code ignored (64).
 row CustomAction $'RegisterService\t3090\tServiceExe\t-install\t'
-row CustomAction $'UnregisterService\t3090\tServiceExe\t-remove\t'
+row CustomAction $'UnregisterService\t3154\tServiceExe\t-remove\t'
 row CustomAction $'UnregisterOnRollback\t2130\tServiceExe\t-remove\t'
 pass "registered and removed only by the installed o-service.exe -install / -remove"
 # 35: start at install (1), stop at install (2) and uninstall (32), waiting.
@@ -148,7 +152,7 @@ if command -v Xvfb >/dev/null 2>&1; then
     export DISPLAY=":$(cat "$WORK/display")"
 fi
 wineserver -k >/dev/null 2>&1 || true
-wine wineboot -i >/dev/null 2>&1
+wine wineboot -i >"$WORK/wineboot.log" 2>&1 || fail "wineboot: $(cat "$WORK/wineboot.log")"
 wineserver -w
 # One session for the whole test, so that the service is not started a second time by
 # a new session's automatic start.
