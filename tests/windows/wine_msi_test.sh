@@ -237,11 +237,11 @@ expect_eq "one installed-programs entry" "$VERSION" "$(installed_versions)"
 
 log "a second -install fails and says why in the event log"
 WINEDEBUG=-all,+eventlog wine "$SERVICE_EXE" -install >/dev/null 2>"$WORK/install-again.log" || true
-grep -F 'ReportEventW' "$WORK/install-again.log" \
-    | grep -qF -- '-install failed: [1073] ' || fail "no event line: $(cat "$WORK/install-again.log")"
-grep -F 'ReportEventW' "$WORK/install-again.log" | grep -qF '(CreateService)' \
-    || fail "the line does not say CreateService: $(cat "$WORK/install-again.log")"
-pass "event log: $(grep -oF -- '-install failed: [1073] ' "$WORK/install-again.log")… (CreateService)"
+line=$(grep -o 'L"-install failed: [^"]*"' "$WORK/install-again.log") \
+    || fail "no event line: $(cat "$WORK/install-again.log")"
+[ "$(wc -l <<<"$line")" = 1 ] || fail "more than one line: $line"
+[[ "$line" == 'L"-install failed: [1073] '*' (CreateService)"' ]] || fail "the line reads $line"
+pass "event log: $line"
 registration_as_install
 expect_eq "the running service is untouched" "RUNNING $SERVICE_PID" "$(tool query Ostrivan)"
 
@@ -305,11 +305,11 @@ pass "no program of the suite is left running"
 log "-remove with nothing registered fails and says why in the event log"
 cp "$BUILD/o-service.exe" "$C_DRIVE/o-service.exe"
 WINEDEBUG=-all,+eventlog wine 'C:\o-service.exe' -remove >/dev/null 2>"$WORK/remove-again.log" || true
-grep -F 'ReportEventW' "$WORK/remove-again.log" | grep -qF -- '-remove failed: [1060] ' \
+line=$(grep -o 'L"-remove failed: [^"]*"' "$WORK/remove-again.log") \
     || fail "no event line: $(cat "$WORK/remove-again.log")"
-grep -F 'ReportEventW' "$WORK/remove-again.log" | grep -qF '(OpenService)' \
-    || fail "the line does not say OpenService: $(cat "$WORK/remove-again.log")"
-pass "event log: $(grep -oF -- '-remove failed: [1060] ' "$WORK/remove-again.log")… (OpenService)"
+[ "$(wc -l <<<"$line")" = 1 ] || fail "more than one line: $line"
+[[ "$line" == 'L"-remove failed: [1060] '*' (OpenService)"' ]] || fail "the line reads $line"
+pass "event log: $line"
 
 log "package $MSI_NAME: $(stat -c %s "$MSI") bytes; install $INSTALL_TIME, upgrade $UPGRADE_TIME," \
     "uninstall $UNINSTALL_TIME"
