@@ -104,10 +104,41 @@ void Replenish() {
     }
 }
 
-void StartIdle(const std::string& folder, int count) {
+// The heavy table: `count` processes cycling through Names(), so that one in every 18 is a
+// pending tool and each check name has many processes.
+std::vector<std::string> HeavyTable(int count) {
     const auto names = Names();
+    std::vector<std::string> table;
     for (int i = 0; i < count; ++i) {
-        gPaths.push_back(folder + "/" + names[i % names.size()]);
+        table.push_back(names[static_cast<std::size_t>(i) % names.size()]);
+    }
+    return table;
+}
+
+// An ordinary server's table: the suite, 5 tools pending at every sweep and 12 check programs
+// once each among `count` processes; the rest are workers.
+std::vector<std::string> OrdinaryTable(int count) {
+    std::vector<std::string> table{"o-alerts.exe",
+                                   "o-graphs.exe",
+                                   "vantorelle_snmptrap.exe",
+                                   "vantorelle_manager.exe",
+                                   "rrdtool.exe",
+                                   "rrdtool.exe",
+                                   "rrdtool.exe",
+                                   "klaxo_msn.exe",
+                                   "klaxo_msn.exe"};
+    for (int i = 0; i < 12; ++i) {
+        table.push_back("disk" + std::to_string(i) + "_check.exe");
+    }
+    for (int i = 0; static_cast<int>(table.size()) < count; ++i) {
+        table.push_back("worker" + std::to_string(i % 19));
+    }
+    return table;
+}
+
+void StartIdle(const std::string& folder, const std::vector<std::string>& table) {
+    for (const auto& name : table) {
+        gPaths.push_back(folder + "/" + name);
         gChildren.push_back(StartOne(gPaths.back()));
     }
     Replenish();
@@ -206,10 +237,7 @@ struct Timings {
     std::size_t terminated, tracked;
 };
 
-Timings Measure(int repeats, const std::string& folder) {
-    ostrivan::posix::PosixProcessApi api;
-    Timings t{};
-    t.snapshot = Median([&] { ostrivan::TakeProcessSnapshot(api); }, repeats);
+void MeasureWalks(int repeats, ostrivan::posix::PosixProcessApi& api, Timings& t) {
     t.ps = Median([] { Run({"ps", "-e", "-o", "pid=,comm="}); }, repeats);
     t.floor = Median([] { Floor(); }, repeats);
     t.kill = Median(
@@ -227,6 +255,16 @@ Timings Measure(int repeats, const std::string& folder) {
             }
         },
         std::max(3, repeats / 3));
+}
+
+// The sweep and its steps, and with `walks` the snapshot and KillApp against the usual tools.
+Timings Measure(int repeats, const std::string& folder, bool walks) {
+    ostrivan::posix::PosixProcessApi api;
+    Timings t{};
+    t.snapshot = Median([&] { ostrivan::TakeProcessSnapshot(api); }, repeats);
+    if (walks) {
+        MeasureWalks(repeats, api, t);
+    }
     BenchRuntime runtime(folder);
     ostrivan::Supervisor supervisor(api, runtime);
     std::vector<double> sweeps;
@@ -295,7 +333,7 @@ void LockProcessTable() {
 // One sweep on `count` processes and nothing else, for a profiler:
 //   valgrind --tool=callgrind --toggle-collect='ostrivan::Supervisor::Sweep()' bench --sweep 5000
 int ProfileSweep(int count, const std::string& folder) {
-    StartIdle(folder, count);
+    StartIdle(folder, HeavyTable(count));
     ostrivan::posix::PosixProcessApi api;
     BenchRuntime runtime(folder);
     ostrivan::Supervisor supervisor(api, runtime);
@@ -336,8 +374,8 @@ int main(int argc, char** argv) {
     Timings at[2];
     const int counts[2] = {1000, 5000};
     for (int k = 0; k < 2; ++k) {
-        StartIdle(folder, counts[k]);
-        at[k] = Measure(repeats, folder);
+        StartIdle(folder, HeavyTable(counts[k]));
+        at[k] = Measure(repeats, folder, true);
         KillAll();
         const std::string n = std::to_string(counts[k]);
         rows.push_back({"snapshot @" + n + " ms", at[k].snapshot, at[k].ps, "ps -e"});
@@ -355,6 +393,12 @@ int main(int argc, char** argv) {
     rows.push_back({"20 KillApp 5000/1000", at[1].kill / at[0].kill, at[1].pkill / at[0].pkill,
                     "20 pkill -x"});
     rows.push_back({"sweep 5000/1000", at[1].sweep / at[0].sweep, 5.0, "linear (5)"});
+    StartIdle(folder, OrdinaryTable(5000));
+    const Timings ordinary = Measure(repeats, folder, false);
+    KillAll();
+    rows.push_back({"sweep @5000/5 tools ms", ordinary.sweep, ordinary.snapshot, "1 snapshot"});
+    rows.push_back(
+        {"sweep's kills @5000/5 ms", ordinary.terminate, ordinary.killCommand, "1 kill -KILL"});
     fs::remove_all(folder);
     const auto idle = MeasureIdleService(OSERVICE_PATH, IDLE_PATH, FAKETIME_LIBRARY, 1000);
     constexpr double kMiB = 1024.0 * 1024.0;
@@ -376,6 +420,9 @@ int main(int argc, char** argv) {
                     "check names\n",
                     counts[k], at[k].terminated, at[k].tracked);
     }
+    std::printf("sweep @5000/5 tools: each timed sweep terminated %zu pending tools and tracked "
+                "%zu check names\n",
+                ordinary.terminated, ordinary.tracked);
     if (idle.valid) {
         std::printf("idle service: %llu wake-ups in %.0f s between two ticks (target 0), "
                     "%d thread(s)\n",

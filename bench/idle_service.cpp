@@ -128,6 +128,12 @@ public:
             20s);
         while (::waitpid(-1, nullptr, WNOHANG) > 0) {
         }
+        // What libfaketime left under the service's id; nothing else removes it.
+        if (pid_ > 0) {
+            std::error_code ignored;
+            std::filesystem::remove("/dev/shm/faketime_shm_" + std::to_string(pid_), ignored);
+            std::filesystem::remove("/dev/shm/sem.faketime_sem_" + std::to_string(pid_), ignored);
+        }
     }
 
     pid_t Pid() const { return pid_; }

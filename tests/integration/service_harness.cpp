@@ -210,6 +210,7 @@ void SuiteRun::Start() {
         ::close(out);
         ::close(err);
     }
+    services_.push_back(service_);
 }
 
 void SuiteRun::RunAgain(const std::vector<std::string>& arguments) {
@@ -249,6 +250,20 @@ void SuiteRun::EndEverything() {
         },
         30s);
     ReapChildren();
+    RemoveFaketimeFiles();
+}
+
+// libfaketime in a sped-up service creates a shared memory and a semaphore named after the
+// service's process id, which every program that loads the library after it shares; nothing
+// removes them when the service ends.
+void SuiteRun::RemoveFaketimeFiles() const {
+    std::error_code ignored;
+    for (const pid_t pid : services_) {
+        if (EndOf(pid)) {
+            fs::remove("/dev/shm/faketime_shm_" + std::to_string(pid), ignored);
+            fs::remove("/dev/shm/sem.faketime_sem_" + std::to_string(pid), ignored);
+        }
+    }
 }
 
 std::vector<pid_t> SuiteRun::Running(const std::string& program) const {

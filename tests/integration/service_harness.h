@@ -102,12 +102,14 @@ public:
 private:
     void Start();
     void EndEverything();
+    void RemoveFaketimeFiles() const;
 
     RunOptions options_;
     std::string root_;
     std::string folder_;
     std::string units_;
     pid_t service_ = 0;
+    std::vector<pid_t> services_; // every o-service started, in order
 };
 
 // Children of `pid` that have ended and wait to be reaped.

@@ -6,8 +6,10 @@
 // vantorelle_manager.exe), so that one environment can set up each program apart:
 //   hold=MIB    keep MIB MiB resident
 //   exit=CODE   exit with CODE ...
-//   after=MS    ... MS milliseconds after the start (default 0)
+//   after=MS    ... MS milliseconds after the start (default 0), of the run's clock
 // Other arguments (the watcher's 900) are ignored.
+#include "standin_clock.h"
+
 #include <time.h>
 #include <unistd.h>
 
@@ -98,7 +100,7 @@ int main(int argc, char** argv) {
     held_memory = held.data();
 
     if (orders.exitCode) {
-        SleepMs(orders.afterMs);
+        SleepMs(standin::RealMilliseconds(orders.afterMs));
         return *orders.exitCode;
     }
     for (;;) {

@@ -113,6 +113,7 @@ TEST_F(KillTest, PrivilegeNotGrantedStillAttemptsWithTheRightsAlreadyHeld) {
 
     EXPECT_FALSE(api.IsRunning(ordinary));
     EXPECT_TRUE(api.IsRunning(system));
+    ASSERT_FALSE(api.Terminations().empty());
     EXPECT_FALSE(api.Terminations()[0].withDebugPrivilege);
 }
 

@@ -27,6 +27,7 @@ TEST_F(ManagerKeeperTest, FirstCallLaunchesEvenWhenSomeoneElsesManagerRuns) {
     EXPECT_NE(ours, foreign);
     EXPECT_NE(ours, 0u);
     EXPECT_EQ(ManagerLaunches(), 1u);
+    ASSERT_FALSE(s.runtime.Launches().empty());
     const auto& launch = s.runtime.Launches().back();
     EXPECT_EQ(launch.commandLine, "\"C:\\Program Files\\Ostrivan\\vantorelle_manager.exe\"");
     EXPECT_EQ(launch.windowStyle, 1);

@@ -37,6 +37,7 @@ TEST_F(StartWorkersTest, LaunchesInOrderThenKeeperThenTerminationsThenTheWatcher
     for (const auto& launch : s.runtime.Launches()) {
         EXPECT_EQ(launch.windowStyle, 1);
     }
+    ASSERT_EQ(s.runtime.Launches().size(), 5u);
     EXPECT_EQ(s.runtime.Launches()[4].programPath, kFolder + "\\vantorelle_watcher.exe");
     EXPECT_EQ(Snapshots(), 8); // one per name of the termination list
     EXPECT_EQ(s.processes.TerminatedIds(), (std::vector<ProcessId>{skype, truncated}));
@@ -56,6 +57,7 @@ TEST_F(StartWorkersTest, RunningWatcherIsTerminatedAndRelaunchedWith900) {
     const auto watchers = s.processes.RunningNamed("vantorelle_watcher.exe");
     ASSERT_EQ(watchers.size(), 1u);
     EXPECT_NE(watchers[0], old);
+    ASSERT_FALSE(s.runtime.Launches().empty());
     EXPECT_EQ(s.runtime.Launches().back().commandLine, Quoted("vantorelle_watcher.exe") + " 900");
 }
 

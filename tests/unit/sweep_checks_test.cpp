@@ -14,14 +14,16 @@ TEST_F(CheckProgramTest, IsTrackedMarkedAfterThreeMinuteBoundariesThenReapedByNa
     const double firstSeen = Table()[1].FirstSeen;
     Tick(); // k+1
     Tick(); // k+2
+    ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, 0);
     EXPECT_EQ(Table()[1].FirstSeen, firstSeen);
     EXPECT_FALSE(Terminated(disk));
     Tick(); // k+3: 10:04:30 is three boundaries after 10:01:30
+    ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, -1);
     EXPECT_FALSE(Terminated(disk));
     Tick(); // k+4
-    EXPECT_TRUE(Terminated(disk));
+    ASSERT_TRUE(Terminated(disk));
     EXPECT_TRUE(TrackedNames().empty());
     EXPECT_EQ(s.processes.Terminations().back().exitCode, 0u);
     EXPECT_EQ(s.processes.OpenHandleCount(), 0u);
@@ -32,6 +34,7 @@ TEST_F(CheckProgramTest, SurvivorOfItsTerminationIsTrackedAgainFromANewSighting)
     for (int i = 0; i < 4; ++i) {
         Tick();
     }
+    ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
     const double before = Table()[1].FirstSeen;
     Tick(); // reaps, then finds it again in the same sweep
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
@@ -44,8 +47,10 @@ TEST_F(CheckProgramTest, LateTicksMarkOneSweepEarlier) {
     s.processes.Add("disk_check.exe");
     Tick(59s); // 10:00:59 first seen
     Tick(61s); // 10:02:00, difference 2
+    ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, 0);
     Tick(61s); // 10:03:01, difference 3 although only 2 min 2 s passed
+    ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, -1);
 }
 
@@ -58,6 +63,7 @@ TEST_F(CheckProgramTest, ProgramBackAnHourLaterIsMarkedAtOnceAndTerminatedNextSw
     s.runtime.Advance(1h);
     const ProcessId again = s.processes.Add("disk_check.exe");
     Tick();
+    ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, -1);
     EXPECT_FALSE(Terminated(again));
     Tick();
@@ -107,9 +113,11 @@ TEST_F(CheckProgramTest, ClockSetBackDelaysTheMarkAndSetForwardBringsItOn) {
     Tick();
     Tick();
     Tick();
+    ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, 0); // differences went negative
     s.runtime.Advance(10min);
     Tick();
+    ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, -1);
 }
 
@@ -118,6 +126,7 @@ TEST_F(CheckProgramTest, MarkedRowWhoseProgramEndedIsDroppedAllTheSame) {
     for (int i = 0; i < 4; ++i) {
         Tick();
     }
+    ASSERT_EQ(TrackedNames().size(), 1u);
     ASSERT_EQ(Table()[1].Overdue, -1);
     s.processes.Remove(disk);
     Tick();
@@ -134,9 +143,10 @@ TEST_F(CheckProgramTest, SurvivingRowsKeepTheirOrderAndFieldsAcrossRebuilds) {
     Tick();
     Tick(); // a marked
     const std::vector<CheckRecord> before = Table();
+    ASSERT_EQ(before.size(), 4u);
     ASSERT_EQ(before[1].Overdue, -1);
     Tick(); // a reaped; b marked
-    EXPECT_EQ(TrackedNames(), (std::vector<std::string>{"b_check.exe", "c_check.exe"}));
+    ASSERT_EQ(TrackedNames(), (std::vector<std::string>{"b_check.exe", "c_check.exe"}));
     EXPECT_EQ(Table()[1].FirstSeen, before[2].FirstSeen);
     EXPECT_EQ(Table()[2].FirstSeen, before[3].FirstSeen);
     EXPECT_FALSE(Terminated(b));
