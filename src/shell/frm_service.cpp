@@ -18,6 +18,7 @@ constexpr std::int16_t kContinuedKind = 4;
 constexpr std::int32_t kContinuedId = 110;
 
 constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
 constexpr int kExitInvalidParameter = 2;
 
 constexpr const char* kUnloadQuestion =
@@ -49,16 +50,17 @@ void frmService::Load() {
         const std::string arguments = runtime_.CommandLineArguments();
         if (arguments == "-install") {
             NTService_.RegistrationOption(false);
-            if (NTService_.Register()) {
+            const bool registered = NTService_.Register();
+            if (registered) {
                 NTService_.SaveParameter("Parameters", "TimerInterval", "60000");
             }
             NTService_.Connect();
-            runtime_.End(kExitDone);
+            // Installers and scripts read the exit code: a refused registration is no success.
+            runtime_.End(registered ? kExitDone : kExitFailed);
             return;
         }
         if (arguments == "-remove") {
-            NTService_.Unregister();
-            runtime_.End(kExitDone);
+            runtime_.End(NTService_.Unregister() ? kExitDone : kExitFailed);
             return;
         }
         if (!arguments.empty()) {

@@ -42,7 +42,7 @@ void FakeHost::WriteEvent(std::int16_t kind, std::int32_t id, const std::string&
 
 bool FakeHost::Unregister() {
     Enter("Unregister", "Unregister");
-    return true;
+    return unregisterResult_;
 }
 
 void FakeHost::RequestStop() {

@@ -36,6 +36,7 @@ public:
 
     // --- settings
     void SetRegisterResult(bool registered) { registerResult_ = registered; }
+    void SetUnregisterResult(bool unregistered) { unregisterResult_ = unregistered; }
     void SetServiceTitle(std::string title) { title_ = std::move(title); }
     FaultPlan& Faults() { return faults_; }
 
@@ -66,6 +67,7 @@ private:
     CallLog& log_;
     FaultPlan faults_;
     bool registerResult_ = true;
+    bool unregisterResult_ = true;
     std::string title_ = "Ostrivan Monitoring Service";
 
     std::vector<EventLogEntry> events_;

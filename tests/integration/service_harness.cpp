@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -93,7 +94,13 @@ std::vector<std::string> ServiceEnvironment(const std::string& units, const RunO
         }
         environment.push_back(text);
     }
-    environment.push_back("OSTRIVAN_UNIT_DIR=" + units);
+    // The first of two equal names wins: a test's own unit folder replaces the run's.
+    const bool ownUnitFolder = std::ranges::any_of(options.environment, [](const auto& variable) {
+        return variable.first == "OSTRIVAN_UNIT_DIR";
+    });
+    if (!ownUnitFolder) {
+        environment.push_back("OSTRIVAN_UNIT_DIR=" + units);
+    }
     if (options.speed > 1) {
         environment.push_back(std::string("LD_PRELOAD=") + FAKETIME_LIBRARY);
         environment.push_back("FAKETIME=+0 x" + std::to_string(options.speed));

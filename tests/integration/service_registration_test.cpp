@@ -4,6 +4,8 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace ostrivan::integration {
@@ -40,9 +42,13 @@ TEST(Registration, InstallWritesTheUnitAndItsParameterAndStartsNothing) {
     EXPECT_TRUE(NothingLaunched(run));
     EXPECT_EQ(run.StatusLines(), std::vector<std::string>{"Loading"});
 
-    // A second registration is refused and leaves the first as it was.
+    // A second registration is refused, says so, and leaves the first as it was.
     run.RunAgain({"-install"});
-    EXPECT_EQ(ExitCode(run.WaitForExit()), 0);
+    EXPECT_EQ(ExitCode(run.WaitForExit()), 1);
+    EXPECT_EQ(
+        run.CountInLog("not registered: " + run.UnitFolder() + "/ostrivan.service exists already"),
+        1U)
+        << run.Log();
     EXPECT_EQ(posix::ReadSmallFile(run.UnitFolder() + "/ostrivan.service"), unit);
 
     run.RunAgain({"-remove"});
@@ -51,11 +57,30 @@ TEST(Registration, InstallWritesTheUnitAndItsParameterAndStartsNothing) {
     EXPECT_TRUE(NothingLaunched(run));
 }
 
-TEST(Registration, RemoveWithoutARegistrationEndsQuietly) {
+TEST(Registration, RemoveWithoutARegistrationFailsAndSaysWhy) {
     SuiteRun run(RunOptions().Arguments({"-remove"}));
-    EXPECT_EQ(ExitCode(run.WaitForExit()), 0);
+    EXPECT_EQ(ExitCode(run.WaitForExit()), 1);
+    EXPECT_EQ(
+        run.CountInLog("not removed: there is no unit " + run.UnitFolder() + "/ostrivan.service"),
+        1U)
+        << run.Log();
     EXPECT_TRUE(run.UnitFiles().empty());
     EXPECT_TRUE(NothingLaunched(run));
+}
+
+TEST(Registration, AMistypedUnitFolderFailsBothWaysWithOneLineSayingWhy) {
+    for (const char* argument : {"-install", "-remove"}) {
+        SuiteRun run(RunOptions()
+                         .Arguments({argument})
+                         .Environment("OSTRIVAN_UNIT_DIR", "/nonexistent/ostrivan-units"));
+        EXPECT_EQ(ExitCode(run.WaitForExit()), 1) << argument;
+        const std::string log = run.Log();
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+        EXPECT_TRUE(log.ends_with(
+            "OSTRIVAN_UNIT_DIR names /nonexistent/ostrivan-units, which does not exist\n"))
+            << log;
+        EXPECT_TRUE(NothingLaunched(run));
+    }
 }
 
 TEST(Registration, AnyOtherArgumentIsAnInvalidParameter) {

@@ -54,7 +54,7 @@ TEST_F(LoadTest, InstallRegistersSavesTheIntervalConnectsAndEnds) {
     EXPECT_THAT(s.runtime.MessageBoxes(), IsEmpty());
 }
 
-TEST_F(LoadTest, InstallThatCannotRegisterSavesNothingButStillConnectsAndEnds) {
+TEST_F(LoadTest, InstallThatCannotRegisterSavesNothingButStillConnectsAndEndsWithFailure) {
     s.runtime.SetArguments("-install");
     s.host.SetRegisterResult(false);
 
@@ -62,7 +62,7 @@ TEST_F(LoadTest, InstallThatCannotRegisterSavesNothingButStillConnectsAndEnds) {
 
     EXPECT_THAT(s.host.Parameters(), IsEmpty());
     EXPECT_EQ(s.host.Calls("Connect"), 1);
-    EXPECT_EQ(s.runtime.EndedWith(), 0);
+    EXPECT_EQ(s.runtime.EndedWith(), 1);
     EXPECT_THAT(s.host.Events(), IsEmpty());
     EXPECT_THAT(s.runtime.MessageBoxes(), IsEmpty());
 }
@@ -75,6 +75,16 @@ TEST_F(LoadTest, RemoveUnregistersAndEnds) {
     EXPECT_THAT(HostAndRuntime(),
                 ElementsAre("runtime.SetStatusText Loading", "runtime.CommandLineArguments",
                             "host.Unregister", "runtime.End 0"));
+}
+
+TEST_F(LoadTest, RemoveThatCannotUnregisterEndsWithFailure) {
+    s.runtime.SetArguments("-remove");
+    s.host.SetUnregisterResult(false);
+
+    s.form.Load();
+
+    EXPECT_EQ(s.runtime.EndedWith(), 1);
+    EXPECT_THAT(s.host.Events(), IsEmpty());
 }
 
 class LoadWithInvalidArgument : public LoadTest,

@@ -22,10 +22,20 @@ bool SystemdRuns() {
     return ::access("/run/systemd/system", F_OK) == 0;
 }
 
-bool Systemctl(std::initializer_list<const char*> words) {
+// Empty when systemctl did the job, else what went wrong, for the one-line report.
+std::string Systemctl(std::initializer_list<const char*> words) {
     std::vector<std::string> argv{"systemctl"};
     argv.insert(argv.end(), words.begin(), words.end());
-    return RunAndWait(argv) == 0;
+    const int status = RunAndWait(argv);
+    if (status == 0) {
+        return "";
+    }
+    std::string command;
+    for (const auto& word : argv) {
+        command += (command.empty() ? "" : " ") + word;
+    }
+    return status < 0 ? command + " could not be run"
+                      : command + " failed with exit status " + std::to_string(status);
 }
 
 bool HasControlCharacter(const std::string& text) {
@@ -69,17 +79,36 @@ std::string PosixServiceHost::ParametersPath() const {
     return unitDirectory_ + "/" + kParametersName;
 }
 
+std::string PosixServiceHost::UnitFileProblem(int error) const {
+    if (error == ENOENT && ::access(unitDirectory_.c_str(), F_OK) != 0) {
+        return unitDirectory_ == kDefaultUnitDirectory
+                   ? "the folder " + unitDirectory_ + " does not exist"
+                   : "OSTRIVAN_UNIT_DIR names " + unitDirectory_ + ", which does not exist";
+    }
+    return UnitPath() + ": " + std::strerror(error);
+}
+
 bool PosixServiceHost::Register() {
     // An existing unit is left as it is, as the service manager refuses a second
     // registration under the same name.
-    if (CreateNewFile(UnitPath(), UnitFileText(kDisplayName, executable_)) != 0) {
+    if (const int error = CreateNewFile(UnitPath(), UnitFileText(kDisplayName, executable_));
+        error != 0) {
+        console_.Log(error == EEXIST
+                         ? "not registered: " + UnitPath() + " exists already; -remove removes it"
+                         : "not registered: " + UnitFileProblem(error));
         return false;
     }
-    if (SystemdReadsUnitDirectory() &&
-        !(Systemctl({"daemon-reload"}) && Systemctl({"enable", kUnitName}))) {
-        ::unlink(UnitPath().c_str());
-        Systemctl({"daemon-reload"});
-        return false;
+    if (SystemdReadsUnitDirectory()) {
+        std::string problem = Systemctl({"daemon-reload"});
+        if (problem.empty()) {
+            problem = Systemctl({"enable", kUnitName});
+        }
+        if (!problem.empty()) {
+            ::unlink(UnitPath().c_str());
+            Systemctl({"daemon-reload"});
+            console_.Log("not registered: " + problem);
+            return false;
+        }
     }
     return true;
 }
@@ -89,12 +118,17 @@ bool PosixServiceHost::Unregister() {
     if (managed) {
         Systemctl({"disable", kUnitName});
     }
-    const bool removed = ::unlink(UnitPath().c_str()) == 0;
+    const int error = ::unlink(UnitPath().c_str()) == 0 ? 0 : errno;
     ::unlink(ParametersPath().c_str());
     if (managed) {
         Systemctl({"daemon-reload"});
     }
-    return removed;
+    if (error != 0) {
+        console_.Log(error == ENOENT && ::access(unitDirectory_.c_str(), F_OK) == 0
+                         ? "not removed: there is no unit " + UnitPath()
+                         : "not removed: " + UnitFileProblem(error));
+    }
+    return error == 0;
 }
 
 void PosixServiceHost::SaveParameter(const std::string& section, const std::string& key,

@@ -16,6 +16,7 @@ namespace ostrivan::posix {
 //   SIGTERM -> OnStop, SIGUSR1 -> OnPause, SIGUSR2 -> OnContinue,
 //   SIGRTMIN+n -> OnControl(128 + n).
 // Events are raised only once Connect has been called, and always from the loop.
+// A registration or removal that fails says why in one line on the console.
 class PosixServiceHost final : public ServiceHost {
 public:
     static constexpr const char* kServiceName = "Ostrivan";
@@ -46,6 +47,8 @@ private:
     bool SystemdReadsUnitDirectory() const;
     std::string UnitPath() const;
     std::string ParametersPath() const;
+    // Why the unit file could not be written or removed (`error` is the errno value).
+    std::string UnitFileProblem(int error) const;
     void Start();
     void Stop();
     void Pause();

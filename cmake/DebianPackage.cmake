@@ -1,0 +1,54 @@
+# ostrivan-service_<version>_<arch>.deb: o-service in /opt/ostrivan, the suite's folder,
+# registered and unregistered by its maintainer scripts through o-service itself.
+# Built with `cpack --preset deb` (or the `package` target) from the default build.
+
+set(OSTRIVAN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging/deb)
+set(OSTRIVAN_DOC_DIR usr/share/doc/ostrivan-service)
+
+# The product version as the suite writes it: 4.0.49 is 4.00.0049.
+function(ostrivan_padded out number width)
+    string(LENGTH "${number}" length)
+    set(text "${number}")
+    while(length LESS width)
+        string(PREPEND text "0")
+        math(EXPR length "${length} + 1")
+    endwhile()
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+ostrivan_padded(minor ${PROJECT_VERSION_MINOR} 2)
+ostrivan_padded(patch ${PROJECT_VERSION_PATCH} 4)
+set(OSTRIVAN_PACKAGE_VERSION "${PROJECT_VERSION_MAJOR}.${minor}.${patch}")
+
+install(TARGETS o-service RUNTIME DESTINATION opt/ostrivan)
+install(FILES ${OSTRIVAN_PACKAGING_DIR}/copyright DESTINATION ${OSTRIVAN_DOC_DIR})
+install(FILES ${OSTRIVAN_PACKAGING_DIR}/lintian-overrides
+        DESTINATION usr/share/lintian/overrides RENAME ostrivan-service)
+
+# A native package's changelog, compressed without a time stamp and at the highest level.
+find_program(OSTRIVAN_GZIP gzip REQUIRED)
+configure_file(${OSTRIVAN_PACKAGING_DIR}/changelog.in ${PROJECT_BINARY_DIR}/deb/changelog @ONLY)
+execute_process(COMMAND ${OSTRIVAN_GZIP} -9nf ${PROJECT_BINARY_DIR}/deb/changelog
+                COMMAND_ERROR_IS_FATAL ANY)
+install(FILES ${PROJECT_BINARY_DIR}/deb/changelog.gz DESTINATION ${OSTRIVAN_DOC_DIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ostrivan-service)
+set(CPACK_PACKAGE_VERSION ${OSTRIVAN_PACKAGE_VERSION})
+set(CPACK_PACKAGE_CONTACT "Ostrivan maintainers <maintainers@ostrivan.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "supervisor of the Ostrivan monitoring suite")
+set(CPACK_PACKAGING_INSTALL_PREFIX /)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The summary is the first line; this is the rest.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "o-service runs as a systemd service (ostrivan.service). It launches the suite's\n"
+    "programs from /opt/ostrivan, keeps them running and ends them when it stops.")
+string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${OSTRIVAN_PACKAGING_DIR}/postinst ${OSTRIVAN_PACKAGING_DIR}/prerm
+    ${OSTRIVAN_PACKAGING_DIR}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
