@@ -51,7 +51,9 @@ const std::vector<std::string> kRuntimeCalls = {"SetStatusText",        "SetTime
                                                 "CommandLineArguments", "End",
                                                 "UnloadForm",           "Now"};
 // Calls that have no failure to report: closing a handle, the version word.
-const std::set<std::string> kCannotFail = {"api.CloseHandle", "api.GetVersion"};
+// Nor has the permission check: what it cannot read it does not report.
+const std::set<std::string> kCannotFail = {"api.CloseHandle", "api.GetVersion",
+                                           "security.CheckWriters"};
 // Entries the simulated platform writes for its own events, not calls of the logic.
 const std::set<std::string> kPlatformEvents = {"runtime.Timer", "runtime.Unloaded",
                                                "runtime.UnloadCancelled", "runtime.CloseWindow"};
@@ -126,11 +128,13 @@ const std::vector<Scenario>& Scenarios() {
          Load},
         {"LoadRemove", [](fakes::FakeService& s) { s.runtime.SetArguments("-remove"); }, Load},
         {"LoadInvalid", [](fakes::FakeService& s) { s.runtime.SetArguments("-Install"); }, Load},
-        // First start: a stale watcher runs, no manager has been launched yet.
+        // First start: a stale watcher runs, no manager has been launched yet, and the
+        // folder can be changed by ordinary users.
         {"OnStart",
          [](fakes::FakeService& s) {
              s.form.Load();
              s.processes.Add("vantorelle_watcher.exe");
+             s.security.SetWriters(kFolder, {"Users"});
          },
          [](fakes::FakeService& s) -> std::optional<std::int16_t> {
              HostFlag success = kHostFalse;
@@ -374,8 +378,11 @@ std::vector<Row> LoadRows() {
             .Fails("Connect", 1, stays.Reports(Failed("Connect")))
             .OutOfMemory("Connect", 1, stays.Reports(kOutOfMemory)));
 
+    // The folder read for the permission check: a failure there only skips the check.
     add(Matrix("LoadInstall")
             .NoFault(Outcome().Connected(true).Ended(true).Reaches({"host.SaveParameter"}))
+            .Fails("ApplicationFolder", 1,
+                   Outcome().Connected(true).Ended(true).Reaches({"host.SaveParameter"}))
             .Fails("SetStatusText", 1,
                    stays.Reports(Failed("SetStatusText")).Skips({"host.RegistrationOption"}))
             .Fails("CommandLineArguments", 1,
@@ -391,6 +398,8 @@ std::vector<Row> LoadRows() {
 
     add(Matrix("LoadInstallUnregistered")
             .NoFault(Outcome().Connected(true).Ended(true).Skips({"host.SaveParameter"}))
+            .Fails("ApplicationFolder", 1,
+                   Outcome().Connected(true).Ended(true).Skips({"host.SaveParameter"}))
             .Fails("SetStatusText", 1,
                    stays.Reports(Failed("SetStatusText")).Skips({"host.RegistrationOption"}))
             .Fails("CommandLineArguments", 1,
@@ -444,27 +453,33 @@ std::vector<Row> StartRows() {
         .OutOfMemory("SetStatusText", 1,
                      Outcome().Reports(kOutOfMemory).Flag(kHostFalse).Skips({kAnyLaunch}));
 
+    // Before the launches, the folder is read once for the check of its permissions; the
+    // folder's warning cannot be written. Neither keeps the service from starting.
+    m.Fails("ApplicationFolder", 1, started)
+        .Fails("WriteEvent", 1, started)
+        .OutOfMemory("WriteEvent", 1, started);
     // Stage two: the folder or the launch of program k fails.
     for (const std::string call : {"ApplicationFolder", "LaunchProgram"}) {
         const Outcome box = shelling(call + " failed");
-        m.Fails(call, 1,
+        const int before = call == "ApplicationFolder" ? 1 : 0;
+        m.Fails(call, before + 1,
                 box.Skips({kLaunchGraphs, kLaunchTrap, kLaunchManager, kLaunchWatcher})
                     .Snapshots(0)
                     .Exits({}))
-            .Fails(call, 2,
+            .Fails(call, before + 2,
                    box.Reaches({kLaunchAlerts})
                        .Skips({kLaunchTrap, kLaunchManager, kLaunchWatcher})
                        .Snapshots(0)
                        .Exits({}))
-            .Fails(call, 3,
+            .Fails(call, before + 3,
                    box.Reaches({kLaunchGraphs})
                        .Skips({kLaunchManager, kLaunchWatcher})
                        .Snapshots(0)
                        .Exits({}))
             // The manager's launch, inside the keeper: the same path.
-            .Fails(call, 4,
+            .Fails(call, before + 4,
                    box.Reaches({kLaunchTrap}).Skips({kLaunchWatcher}).Snapshots(0).Exits({}))
-            .Fails(call, 5, box.Reaches({kLaunchManager}).Snapshots(8).Exits({0}));
+            .Fails(call, before + 5, box.Reaches({kLaunchManager}).Snapshots(8).Exits({0}));
     }
     m.OutOfMemory("LaunchProgram", 2,
                   shelling("Out of memory")
