@@ -1,6 +1,7 @@
 // Times the process-table walks of a sweep and a shutdown against the usual tools, on a table
 // crowded with idle processes that all die with this program.
 #include "idle_service.h"
+#include "platform/posix/pidfd.h"
 #include "platform/posix/posix_process_api.h"
 #include "platform/posix/proc_reader.h"
 #include "process/kill_app.h"
@@ -155,12 +156,16 @@ public:
                                 const std::optional<std::string>&) override {
         return ostrivan::box::kAnswerOk;
     }
-    ostrivan::ProcessId LaunchProgram(const std::string& programPath, const std::string&,
-                                      std::int32_t) override {
+    ostrivan::ProcessIdentity LaunchProgram(const std::string& programPath, const std::string&,
+                                            std::int32_t) override {
         const std::string path = fs::exists(programPath) ? programPath : folder_ + "/o-alerts.exe";
         gPaths.push_back(path);
         gChildren.push_back(StartOne(path));
-        return static_cast<ostrivan::ProcessId>(gChildren.back());
+        // Not reaped before the next Replenish: the start time is this child's.
+        const pid_t child = gChildren.back();
+        const auto pidfd = ostrivan::posix::OpenPidfd(child);
+        return {static_cast<ostrivan::ProcessId>(child),
+                ostrivan::posix::PidfdStartTime(child, pidfd.Get()).value_or(0)};
     }
     std::string ApplicationFolder() override { return folder_; }
     std::string CommandLineArguments() override { return {}; }

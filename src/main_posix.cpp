@@ -2,6 +2,7 @@
 #include "platform/posix/command_line.h"
 #include "platform/posix/console.h"
 #include "platform/posix/event_loop.h"
+#include "platform/posix/path_security.h"
 #include "platform/posix/posix_form_runtime.h"
 #include "platform/posix/posix_process_api.h"
 #include "platform/posix/posix_service_host.h"
@@ -39,7 +40,8 @@ int main(int argc, char** argv) {
                                  posix::PosixServiceHost::UnitDirectoryFromEnvironment(),
                                  *executable);
 
-    frmService form(host, runtime, process);
+    posix::PosixPathSecurity security;
+    frmService form(host, runtime, process, security);
     runtime.Attach(form);
     host.Attach(form);
 

@@ -1,6 +1,7 @@
 // o-service.exe: the Windows platform wired to the service's form.
 #include "platform/windows/event_log.h"
 #include "platform/windows/form_window.h"
+#include "platform/windows/path_security.h"
 #include "platform/windows/windows_form_runtime.h"
 #include "platform/windows/windows_process_api.h"
 #include "platform/windows/windows_service_host.h"
@@ -20,7 +21,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         windows::WindowsFormRuntime runtime(window, eventLog);
         windows::WindowsServiceHost host(window, eventLog);
 
-        frmService form(host, runtime, process);
+        windows::WindowsPathSecurity security;
+        frmService form(host, runtime, process, security);
         runtime.Attach(form);
         host.Attach(form);
         runtime.OnProcessEnd([&host](int exitCode) { host.ProcessEnding(exitCode); });

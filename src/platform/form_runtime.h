@@ -54,10 +54,12 @@ public:
                                         const std::optional<std::string>& title) = 0;
 
     // Starts `programPath` with the full `commandLine` the child sees (which begins with
-    // the quoted program path); returns the new id at once. Raises Failure when the
-    // program cannot be started.
-    virtual ProcessId LaunchProgram(const std::string& programPath, const std::string& commandLine,
-                                    std::int32_t windowStyle) = 0;
+    // the quoted program path); returns the new process's identity at once, read from the
+    // launch itself, before anything else could have been handed its id. Raises Failure
+    // when the program cannot be started.
+    virtual ProcessIdentity LaunchProgram(const std::string& programPath,
+                                          const std::string& commandLine,
+                                          std::int32_t windowStyle) = 0;
 
     // The folder of the running executable, without a trailing separator.
     virtual std::string ApplicationFolder() = 0;

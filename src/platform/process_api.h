@@ -42,6 +42,15 @@ struct TokenPrivilege {
     std::uint32_t attributes = 0;
 };
 
+// A process id alone can be handed to another process once its owner ends; with the
+// creation time (GetProcessCreationTime) it names one process for good.
+struct ProcessIdentity {
+    ProcessId id = 0;
+    std::uint64_t creationTime = 0;
+
+    friend bool operator==(const ProcessIdentity&, const ProcessIdentity&) = default;
+};
+
 namespace access {
 inline constexpr std::uint32_t kTerminate = 0x1;
 inline constexpr std::uint32_t kVmRead = 0x10;

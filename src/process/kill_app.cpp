@@ -10,9 +10,18 @@ namespace {
 
 constexpr std::uint32_t kNotNtFamily = 0x80000000u;
 
-bool OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exitCode) {
+bool OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,
+                      const ProcessCheck& isMeant) {
     ProcessHandle process(api, api.OpenProcess(access::kAllAccessNt5, processId));
-    return process.Valid() && api.TerminateProcess(process.Get(), exitCode);
+    return process.Valid() && isMeant(process.Get()) &&
+           api.TerminateProcess(process.Get(), exitCode);
+}
+
+// The snapshot's row may be stale by the time its id is opened.
+bool StillNamed(ProcessApi& api, Handle process, std::string_view target) {
+    std::string imageName;
+    return api.GetProcessImageName(process, imageName) &&
+           MatchImageName(NormalizeImageName(imageName), target);
 }
 
 // The debug privilege of the own token, enabled for as long as one termination takes and
@@ -46,7 +55,8 @@ bool KillApp(ProcessApi& api, std::string_view target) {
         for (const auto& row : TakeProcessSnapshot(api)) {
             if (MatchImageName(row.Name, target)) {
                 matched = true;
-                KillProcess(api, row.ProcessId, 0);
+                KillProcess(api, row.ProcessId, 0,
+                            [&](Handle process) { return StillNamed(api, process, target); });
             }
         }
     } catch (const std::exception&) {
@@ -55,9 +65,10 @@ bool KillApp(ProcessApi& api, std::string_view target) {
     return matched;
 }
 
-bool KillProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode) {
+bool KillProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,
+                 const ProcessCheck& isMeant) {
     if ((api.GetVersion() & kNotNtFamily) != 0) {
-        return OpenAndTerminate(api, processId, exitCode);
+        return OpenAndTerminate(api, processId, exitCode, isMeant);
     }
 
     Handle rawToken = kNoHandle;
@@ -76,7 +87,7 @@ bool KillProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode) {
         return false;
     }
     const DebugPrivilegeRaised raised(api, token.Get(), privilege);
-    return OpenAndTerminate(api, processId, exitCode);
+    return OpenAndTerminate(api, processId, exitCode, isMeant);
 }
 
 } // namespace ostrivan

@@ -3,6 +3,7 @@
 #include "platform/process_api.h"
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace ostrivan {
@@ -11,8 +12,13 @@ namespace ostrivan {
 // True when something matched. Never raises.
 bool KillApp(ProcessApi& api, std::string_view target);
 
-// Terminates one process, with the debug privilege raised around it on the NT family.
-// True when the termination succeeded. Never raises.
-bool KillProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode);
+// Asked on the handle that will terminate: true when it holds the process meant.
+using ProcessCheck = std::function<bool(Handle process)>;
+
+// Terminates one process, with the debug privilege raised around it on the NT family,
+// through the handle on which `isMeant` has just confirmed it. True when the termination
+// succeeded. Never raises.
+bool KillProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,
+                 const ProcessCheck& isMeant);
 
 } // namespace ostrivan

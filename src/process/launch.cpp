@@ -11,8 +11,8 @@ std::string AppFolder(FormRuntime& runtime) {
     return folder;
 }
 
-ProcessId Launch(FormRuntime& runtime, const std::string& programPath, const std::string& arguments,
-                 std::int32_t windowStyle) {
+ProcessIdentity Launch(FormRuntime& runtime, const std::string& programPath,
+                       const std::string& arguments, std::int32_t windowStyle) {
     // Quoted, so that a folder with blanks cannot be read as a shorter program path.
     std::string commandLine = "\"" + programPath + "\"";
     if (!arguments.empty()) {

@@ -13,8 +13,9 @@ inline constexpr std::int32_t kNormalFocus = 1;
 std::string AppFolder(FormRuntime& runtime);
 
 // Starts `programPath` with `arguments` (may be empty); the child's command line starts
-// with the quoted program path. Returns the new id; raises Failure when it cannot start.
-ProcessId Launch(FormRuntime& runtime, const std::string& programPath, const std::string& arguments,
-                 std::int32_t windowStyle);
+// with the quoted program path. Returns the new process's identity; raises Failure when it
+// cannot start.
+ProcessIdentity Launch(FormRuntime& runtime, const std::string& programPath,
+                       const std::string& arguments, std::int32_t windowStyle);
 
 } // namespace ostrivan

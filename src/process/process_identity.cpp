@@ -16,6 +16,12 @@ std::optional<ProcessIdentity> IdentifyProcess(ProcessApi& api, ProcessId proces
     return ProcessIdentity{processId, creationTime};
 }
 
+bool IsProcess(ProcessApi& api, Handle process, const ProcessIdentity& identity) {
+    std::uint64_t creationTime = 0;
+    return api.GetProcessCreationTime(process, creationTime) &&
+           creationTime == identity.creationTime;
+}
+
 bool StillSameProcess(ProcessApi& api, const ProcessIdentity& identity) {
     const auto now = IdentifyProcess(api, identity.id);
     return now && *now == identity;

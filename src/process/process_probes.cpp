@@ -4,10 +4,10 @@
 
 namespace ostrivan {
 
-std::uint64_t GetWorkingSetSize(ProcessApi& api, ProcessId processId) {
-    ProcessHandle process(api,
-                          api.OpenProcess(access::kQueryInformation | access::kVmRead, processId));
-    if (!process.Valid()) {
+std::uint64_t GetWorkingSetSize(ProcessApi& api, const ProcessIdentity& identity) {
+    ProcessHandle process(
+        api, api.OpenProcess(access::kQueryInformation | access::kVmRead, identity.id));
+    if (!process.Valid() || !IsProcess(api, process.Get(), identity)) {
         return 0;
     }
     MemoryCounters counters{};
@@ -17,18 +17,20 @@ std::uint64_t GetWorkingSetSize(ProcessApi& api, ProcessId processId) {
     return counters.workingSetSize;
 }
 
-std::uint32_t GetExitStatus(ProcessApi& api, ProcessId processId) {
+std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity) {
     std::uint32_t status = 0;
-    ProcessHandle process(api, api.OpenProcess(access::kQueryInformation, processId));
-    if (process.Valid()) {
+    ProcessHandle process(api, api.OpenProcess(access::kQueryInformation, identity.id));
+    if (process.Valid() && IsProcess(api, process.Get(), identity)) {
         api.GetExitCodeProcess(process.Get(), status);
     }
     return status;
 }
 
-void EndProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode) {
-    ProcessHandle process(api, api.OpenProcess(access::kTerminate, processId));
-    if (process.Valid()) {
+void EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode) {
+    // Terminate alone cannot read the creation time the check needs.
+    ProcessHandle process(
+        api, api.OpenProcess(access::kTerminate | access::kQueryLimitedInformation, identity.id));
+    if (process.Valid() && IsProcess(api, process.Get(), identity)) {
         api.TerminateProcess(process.Get(), exitCode);
     }
 }

@@ -1,18 +1,22 @@
 #pragma once
 
 #include "platform/process_api.h"
+#include "process/process_identity.h"
 
 #include <cstdint>
 
 namespace ostrivan {
 
+// Each of these asks the process `identity` names, on the one handle it acts through; a
+// process that was handed the id since reads as gone.
+
 // Bytes in the working set; 0 when it cannot be read. Never raises.
-std::uint64_t GetWorkingSetSize(ProcessApi& api, ProcessId processId);
+std::uint64_t GetWorkingSetSize(ProcessApi& api, const ProcessIdentity& identity);
 
 // 259 while running, the exit code once ended, 0 when it cannot be read. Never raises.
-std::uint32_t GetExitStatus(ProcessApi& api, ProcessId processId);
+std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity);
 
 // Plain termination without privilege; silent on every failure.
-void EndProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode);
+void EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode);
 
 } // namespace ostrivan

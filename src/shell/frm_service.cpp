@@ -1,5 +1,6 @@
 #include "shell/frm_service.h"
 
+#include "supervisor/loose_permissions.h"
 #include "supervisor/status_text.h"
 
 #include <exception>
@@ -16,6 +17,8 @@ constexpr std::int16_t kPausedKind = 1;
 constexpr std::int32_t kPausedId = 109;
 constexpr std::int16_t kContinuedKind = 4;
 constexpr std::int32_t kContinuedId = 110;
+constexpr std::int16_t kWarningKind = 2;
+constexpr std::int32_t kLoosePermissionsId = 3;
 
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
@@ -49,6 +52,7 @@ void frmService::Load() {
 
         const std::string arguments = runtime_.CommandLineArguments();
         if (arguments == "-install") {
+            ReportLoosePermissions();
             NTService_.RegistrationOption(false);
             const bool registered = NTService_.Register();
             if (registered) {
@@ -79,6 +83,7 @@ void frmService::Load() {
 }
 
 void frmService::OnStart(HostFlag& success) {
+    ReportLoosePermissions();
     if (const auto failure = Attempt([&] { supervisor_.StartWorkers(success); })) {
         ErrorReport(*failure);
     }
@@ -146,6 +151,17 @@ void frmService::OnQueryUnload(std::int16_t& cancel) {
     });
     if (failure) {
         ErrorReport(*failure);
+    }
+}
+
+void frmService::ReportLoosePermissions() {
+    // An installation may rely on its permissions: a warning that cannot be written is
+    // lost, and nothing else changes.
+    try {
+        for (const auto& warning : LoosePermissionWarnings(runtime_, security_)) {
+            NTService_.WriteEvent(kWarningKind, kLoosePermissionsId, warning);
+        }
+    } catch (const std::exception&) {
     }
 }
 

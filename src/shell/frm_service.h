@@ -2,6 +2,7 @@
 
 #include "platform/failure.h"
 #include "platform/form_runtime.h"
+#include "platform/path_security.h"
 #include "platform/process_api.h"
 #include "platform/service_host.h"
 #include "supervisor/supervisor.h"
@@ -18,8 +19,10 @@ inline constexpr std::int32_t kAcceptPauseContinue = 2;
 // catches at its own boundary and writes the error report; nothing reaches the host.
 class frmService : public ServiceHostEvents, public FormEvents {
 public:
-    frmService(ServiceHost& NTService, FormRuntime& runtime, ProcessApi& process)
-        : NTService_(NTService), runtime_(runtime), supervisor_(process, runtime) {}
+    frmService(ServiceHost& NTService, FormRuntime& runtime, ProcessApi& process,
+               PathSecurity& security)
+        : NTService_(NTService), runtime_(runtime), security_(security),
+          supervisor_(process, runtime) {}
 
     // The program's entry: loading the form.
     void Load();
@@ -37,9 +40,12 @@ public:
 
 private:
     void ErrorReport(const Failure& failure);
+    // Warns of every suite path that others may change; the service goes on regardless.
+    void ReportLoosePermissions();
 
     ServiceHost& NTService_;
     FormRuntime& runtime_;
+    PathSecurity& security_;
     Supervisor supervisor_;
 };
 

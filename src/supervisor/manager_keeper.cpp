@@ -8,28 +8,23 @@
 namespace ostrivan {
 namespace {
 
-// The manager counts as ours only while its id still carries the creation time we saw at
-// launch; a process that inherited the id is never measured or terminated.
+// The manager counts as ours only while its id still carries the creation time its launch
+// gave; a process that inherited the id is never measured or terminated.
 bool ManagerStillRunning(ProcessApi& api, const ProcessIdentity& manager) {
-    if (manager.id == 0 || !StillSameProcess(api, manager)) {
-        return false;
-    }
-    return GetExitStatus(api, manager.id) == kStillActive;
+    return manager.id != 0 && GetExitStatus(api, manager) == kStillActive;
 }
 
 } // namespace
 
 void Supervisor::KeepManagerAlive() {
     if (ManagerStillRunning(process_, state_.ManagerPid)) {
-        if (GetWorkingSetSize(process_, state_.ManagerPid.id) <= suite::kManagerCeiling) {
+        if (GetWorkingSetSize(process_, state_.ManagerPid) <= suite::kManagerCeiling) {
             return;
         }
-        EndProcess(process_, state_.ManagerPid.id, kStillActive);
+        EndProcess(process_, state_.ManagerPid, kStillActive);
     }
-    const ProcessId launched =
+    state_.ManagerPid =
         Launch(runtime_, SuiteProgramPath(runtime_, suite::kManager), "", kNormalFocus);
-    // A manager that is gone before it can be identified reads as ended next time.
-    state_.ManagerPid = IdentifyProcess(process_, launched).value_or(ProcessIdentity{launched, 0});
 }
 
 } // namespace ostrivan

@@ -5,7 +5,11 @@
 namespace ostrivan {
 
 std::string SuiteProgramPath(FormRuntime& runtime, std::string_view program) {
-    std::string path = AppFolder(runtime);
+    return SuiteProgramPath(AppFolder(runtime), program);
+}
+
+std::string SuiteProgramPath(std::string_view folder, std::string_view program) {
+    std::string path(folder);
     path += '\\';
     path += program;
     return path;

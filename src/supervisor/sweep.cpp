@@ -48,18 +48,18 @@ bool IsShortLivedTool(std::string_view name, const std::vector<std::string>& sho
 // The pending id must still name the tool that the last sweep saw: same creation time, and
 // an image name that is still a short-lived tool's. Anything else is left alone.
 bool StillPendingTool(ProcessApi& api, Handle process, const ProcessIdentity& pending) {
-    std::uint64_t creationTime = 0;
     std::string imageName;
-    return api.GetProcessCreationTime(process, creationTime) &&
-           creationTime == pending.creationTime && api.GetProcessImageName(process, imageName) &&
+    return IsProcess(api, process, pending) && api.GetProcessImageName(process, imageName) &&
            IsShortLivedTool(NormalizeImageName(imageName), SplitList(suite::kShortKillList));
 }
 
 void KillPendingProcess(ProcessApi& api, const ProcessIdentity& pending) {
     ProcessHandle probe(api, api.OpenProcess(access::kAllAccessNt5, pending.id));
-    // A handle counts only when positive as a signed 32-bit value.
-    if (static_cast<std::int32_t>(probe.Get()) > 0 && StillPendingTool(api, probe.Get(), pending)) {
-        KillProcess(api, pending.id, 0);
+    // A handle counts only when positive as a signed 32-bit value. The tool is confirmed on
+    // the handle that terminates it.
+    if (static_cast<std::int32_t>(probe.Get()) > 0) {
+        KillProcess(api, pending.id, 0,
+                    [&](Handle process) { return StillPendingTool(api, process, pending); });
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "call_log.h"
 #include "fake_host.h"
+#include "fake_path_security.h"
 #include "fake_process_api.h"
 #include "fake_runtime.h"
 
@@ -15,6 +16,7 @@ namespace ostrivan::fakes {
 //   const ProcessId id = s.processes.Add("vantorelle_manager.exe", 300'000'000);
 //   s.runtime.AddProgram("vantorelle_manager.exe");
 //   s.host.Faults().Fail("Connect");          // or Fail(call, n): only the n-th call
+//   s.security.SetWriters(path, {"Users"});   // a suite path others may change
 //   s.form.Load();
 //   s.runtime.Advance(std::chrono::minutes(1));
 //   s.runtime.FireTimer();
@@ -27,11 +29,12 @@ struct FakePlatform {
     FakeProcessApi processes{log};
     FakeRuntime runtime{log, processes};
     FakeHost host{log};
+    FakePathSecurity security{log};
 };
 
 // The service's form on the simulated platform, wired to receive unload and timer events.
 struct FakeService : FakePlatform {
-    frmService form{host, runtime, processes};
+    frmService form{host, runtime, processes, security};
 
     FakeService() { runtime.WireForm(form); }
 };

@@ -95,6 +95,26 @@ void FakeProcessApi::Remove(ProcessId id) {
     std::erase_if(table_, [id](const auto& p) { return p.id == id; });
 }
 
+void FakeProcessApi::ReuseIdAt(ProcessId id, int nth, FakeProcess newcomer) {
+    newcomer.id = id;
+    newcomer.creationTime = 0;
+    reuse_ = PlannedReuse{id, nth, std::move(newcomer), false};
+}
+
+void FakeProcessApi::Named(ProcessId id) {
+    if (reuse_.done || reuse_.id != id || id == 0 || --reuse_.remaining > 0) {
+        return;
+    }
+    reuse_.done = true;
+    std::erase_if(table_, [id](const auto& p) { return p.id == id; });
+    Add(reuse_.newcomer);
+}
+
+ProcessId FakeProcessApi::HandleProcess(Handle handle) const {
+    const auto it = handles_.find(handle);
+    return it == handles_.end() || it->second.kind != Kind::Process ? 0 : it->second.process;
+}
+
 bool FakeProcessApi::IsRunning(ProcessId id) const {
     const FakeProcess* process = Find(id);
     return process != nullptr && process->running;
@@ -133,8 +153,9 @@ void FakeProcessApi::ReapIfUnreachable(ProcessId id) {
     if (process == nullptr || process->running || process->heldElsewhere) {
         return;
     }
-    const bool handleOpen = std::any_of(handles_.begin(), handles_.end(), [id](const auto& h) {
-        return h.second.kind == Kind::Process && h.second.process == id;
+    const bool handleOpen = std::any_of(handles_.begin(), handles_.end(), [&](const auto& h) {
+        return h.second.kind == Kind::Process && h.second.process == id &&
+               h.second.creationTime == process->creationTime;
     });
     if (!handleOpen) {
         std::erase_if(table_, [id](const auto& p) { return p.id == id; });
@@ -160,7 +181,9 @@ FakeProcess* FakeProcessApi::ProcessFor(Handle handle, std::uint32_t access) {
     if (open == nullptr || !HasAll(Effective(open->access), access)) {
         return nullptr;
     }
-    return FindMutable(open->process);
+    // A handle names one process: never the one that was handed its id later.
+    FakeProcess* process = FindMutable(open->process);
+    return process != nullptr && process->creationTime == open->creationTime ? process : nullptr;
 }
 
 void FakeProcessApi::CloseHandle(Handle handle) {
@@ -230,6 +253,7 @@ bool FakeProcessApi::Process32Next(Handle snapshot, ProcessEntryRecord& record) 
 
 Handle FakeProcessApi::OpenProcess(std::uint32_t desiredAccess, ProcessId processId) {
     Log("OpenProcess " + Hex(desiredAccess) + " " + std::to_string(processId));
+    Named(processId);
     bool granted = !faults_.Hit("OpenProcess");
     const FakeProcess* process = Find(processId);
     granted = granted && process != nullptr;
@@ -243,11 +267,13 @@ Handle FakeProcessApi::OpenProcess(std::uint32_t desiredAccess, ProcessId proces
     if (!granted) {
         return kNoHandle;
     }
-    return NewHandle(OpenHandle{Kind::Process, processId, desiredAccess, {}, 0});
+    return NewHandle(
+        OpenHandle{Kind::Process, processId, desiredAccess, {}, 0, process->creationTime});
 }
 
 bool FakeProcessApi::TerminateProcess(Handle process, std::uint32_t exitCode) {
     Log("TerminateProcess " + std::to_string(process) + " " + std::to_string(exitCode));
+    Named(HandleProcess(process));
     if (faults_.Hit("TerminateProcess")) {
         return false;
     }
@@ -265,6 +291,7 @@ bool FakeProcessApi::TerminateProcess(Handle process, std::uint32_t exitCode) {
 
 bool FakeProcessApi::GetExitCodeProcess(Handle process, std::uint32_t& exitCode) {
     Log("GetExitCodeProcess " + std::to_string(process));
+    Named(HandleProcess(process));
     if (faults_.Hit("GetExitCodeProcess")) {
         return false;
     }
@@ -279,6 +306,7 @@ bool FakeProcessApi::GetExitCodeProcess(Handle process, std::uint32_t& exitCode)
 bool FakeProcessApi::GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                                           std::uint32_t size) {
     Log("GetProcessMemoryInfo " + std::to_string(process) + " " + std::to_string(size));
+    Named(HandleProcess(process));
     if (faults_.Hit("GetProcessMemoryInfo") || size != kCountersRecordSize) {
         return false;
     }
@@ -294,6 +322,7 @@ bool FakeProcessApi::GetProcessMemoryInfo(Handle process, MemoryCounters& counte
 
 bool FakeProcessApi::GetProcessCreationTime(Handle process, std::uint64_t& creationTime) {
     Log("GetProcessCreationTime " + std::to_string(process));
+    Named(HandleProcess(process));
     if (faults_.Hit("GetProcessCreationTime")) {
         return false;
     }
@@ -307,6 +336,7 @@ bool FakeProcessApi::GetProcessCreationTime(Handle process, std::uint64_t& creat
 
 bool FakeProcessApi::GetProcessImageName(Handle process, std::string& imageName) {
     Log("GetProcessImageName " + std::to_string(process));
+    Named(HandleProcess(process));
     if (faults_.Hit("GetProcessImageName")) {
         return false;
     }

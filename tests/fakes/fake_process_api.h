@@ -74,6 +74,13 @@ public:
     void Exit(ProcessId id, std::uint32_t exitCode, bool heldElsewhere = false);
     // The process is gone; its id no longer opens.
     void Remove(ProcessId id);
+    // Just before the nth call from now that names `id` (opening it, or acting on a handle
+    // of it), the process ends and is reaped although handles to it are still open, as a
+    // pidfd allows, and `newcomer` is handed the same id. Handles opened before keep
+    // naming the ended process and every call through them fails.
+    void ReuseIdAt(ProcessId id, int nth, FakeProcess newcomer);
+    // True once the planned reuse took place.
+    bool Reused() const { return reuse_.done; }
     bool IsRunning(ProcessId id) const;
     std::vector<ProcessId> Running() const;
     std::vector<ProcessId> RunningNamed(std::string_view imageName) const;
@@ -129,6 +136,13 @@ private:
         std::uint32_t access = 0;
         std::vector<Row> rows; // a snapshot's copy of the table
         std::size_t next = 0;
+        std::uint64_t creationTime = 0; // of the process it was opened on
+    };
+    struct PlannedReuse {
+        ProcessId id = 0;
+        int remaining = 0;
+        FakeProcess newcomer;
+        bool done = false;
     };
 
     Handle NewHandle(OpenHandle handle);
@@ -139,6 +153,10 @@ private:
     bool FillRecord(OpenHandle& snapshot, ProcessEntryRecord& record);
     // Drops an ended process that nobody can reach any more.
     void ReapIfUnreachable(ProcessId id);
+    // Counts one call naming `id` and carries out a reuse planned for it.
+    void Named(ProcessId id);
+    // The process behind an open process handle.
+    ProcessId HandleProcess(Handle handle) const;
     void Log(std::string entry) { log_.Add("api." + std::move(entry)); }
 
     CallLog& log_;
@@ -155,6 +173,7 @@ private:
     bool adjustGrants_ = true;
     bool privilegeEnabled_ = false;
     int badCloses_ = 0;
+    PlannedReuse reuse_;
 };
 
 std::string Hex(std::uint32_t value);

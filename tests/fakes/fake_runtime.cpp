@@ -109,16 +109,20 @@ std::int32_t FakeRuntime::ShowMessageBox(const std::string& text, std::int32_t s
     return answer;
 }
 
-ProcessId FakeRuntime::LaunchProgram(const std::string& programPath, const std::string& commandLine,
-                                     std::int32_t windowStyle) {
+ProcessIdentity FakeRuntime::LaunchProgram(const std::string& programPath,
+                                           const std::string& commandLine,
+                                           std::int32_t windowStyle) {
     launches_.push_back(LaunchCall{programPath, commandLine, windowStyle, 0});
     Enter("LaunchProgram", "LaunchProgram " + commandLine);
     const std::string name = BaseName(programPath);
     if (programPath != PathOf(name) || !programs_.contains(name)) {
         throw Failure(kFileNotFound, kFileNotFoundText);
     }
-    launches_.back().id = processes_.Add(name);
-    return launches_.back().id;
+    FakeProcess process;
+    process.imageName = name;
+    const FakeProcess& started = processes_.Add(std::move(process));
+    launches_.back().id = started.id;
+    return ProcessIdentity{started.id, started.creationTime};
 }
 
 std::string FakeRuntime::ApplicationFolder() {

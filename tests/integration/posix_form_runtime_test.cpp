@@ -1,10 +1,12 @@
 #include "platform/failure.h"
 #include "platform/posix/event_loop.h"
 #include "platform/posix/posix_form_runtime.h"
+#include "platform/posix/posix_process_api.h"
 #include "platform/posix/proc_reader.h"
 #include "platform/posix/proc_text.h"
 #include "posix_console_support.h"
 #include "posix_test_support.h"
+#include "process/process_identity.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -121,8 +123,13 @@ TEST_F(FormRuntimeTest, LaunchesAProgramWithItsArgumentsOnItsOwn) {
     std::filesystem::copy_file(STANDIN_PATH, folder + "/vantorelle_watcher.exe");
     auto& runtime = Runtime();
     const std::string program = folder + "\\vantorelle_watcher.exe";
-    const ProcessId pid = runtime.LaunchProgram(program, "\"" + program + "\" 900", 1);
+    const ProcessIdentity launched = runtime.LaunchProgram(program, "\"" + program + "\" 900", 1);
+    const ProcessId pid = launched.id;
     const auto child = static_cast<pid_t>(pid);
+    PosixProcessApi api;
+    const auto opened = IdentifyProcess(api, pid);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(*opened, launched);
 
     // The new image sets up its arguments a moment after the launch has returned.
     std::optional<std::string> cmdline;
@@ -147,7 +154,7 @@ TEST_F(FormRuntimeTest, LaunchesAProgramWithItsArgumentsOnItsOwn) {
     // Nor any descriptor of the service's, nor one it inherited.
     int inherited[2];
     ASSERT_EQ(::pipe(inherited), 0);
-    const ProcessId second = runtime.LaunchProgram(program, "\"" + program + "\"", 1);
+    const ProcessId second = runtime.LaunchProgram(program, "\"" + program + "\"", 1).id;
     ::close(inherited[0]);
     ::close(inherited[1]);
     // The program's dynamic loader holds a library open for a moment after the launch; a
@@ -189,7 +196,11 @@ TEST_F(FormRuntimeTest, AProgramThatCannotBeStartedRaisesAFailure) {
 TEST_F(FormRuntimeTest, AChildThatEndsIsReapedAndLogged) {
     const std::string program = Install("vantorelle_manager.exe");
     auto& runtime = Runtime();
-    const ProcessId pid = runtime.LaunchProgram(program, "\"" + program + "\" exit=3", 1);
+    const ProcessIdentity launched =
+        runtime.LaunchProgram(program, "\"" + program + "\" exit=3", 1);
+    // Taken before the loop can reap it, however fast it ends.
+    EXPECT_NE(launched.creationTime, 0u);
+    const ProcessId pid = launched.id;
     std::string log;
     loop_.Watch(err_.read.Get(), [&] {
         log += err_.Drain();

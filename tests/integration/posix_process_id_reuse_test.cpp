@@ -61,8 +61,8 @@ public:
                                 const std::optional<std::string>&) override {
         return box::kAnswerOk;
     }
-    ProcessId LaunchProgram(const std::string& programPath, const std::string&,
-                            std::int32_t) override {
+    ProcessIdentity LaunchProgram(const std::string& programPath, const std::string&,
+                                  std::int32_t) override {
         std::string path = programPath;
         std::replace(path.begin(), path.end(), '\\', '/');
         const Spawned spawned = SpawnDetached(path, {path});
@@ -70,7 +70,9 @@ public:
             throw Failure(spawned.error, "cannot start " + path);
         }
         launched_.push_back(spawned.pid);
-        return static_cast<ProcessId>(spawned.pid);
+        const UniqueFd pidfd = OpenPidfd(spawned.pid);
+        return {static_cast<ProcessId>(spawned.pid),
+                PidfdStartTime(spawned.pid, pidfd.Get()).value_or(0)};
     }
     std::string ApplicationFolder() override { return folder_; }
     std::string CommandLineArguments() override { return ""; }
@@ -149,8 +151,7 @@ TEST_F(ProcessIdReuse, TheKeeperTakesAProcessUnderAReusedIdForAnEndedManager) {
     // manager.
     ASSERT_NO_FATAL_FAILURE(StartSecondProcess({kOverTheCeiling}));
     const pid_t b = second_->Pid();
-    ASSERT_TRUE(Eventually(
-        [&] { return GetWorkingSetSize(api_, static_cast<ProcessId>(b)) > 262'144'000; }));
+    ASSERT_TRUE(Eventually([&] { return GetWorkingSetSize(api_, b_) > 262'144'000; }));
     std::filesystem::copy_file(STANDIN_PATH, folder_.Path() + "/vantorelle_manager.exe");
 
     supervisor_.State().ManagerPid = stale_;

@@ -51,7 +51,9 @@ const std::vector<std::string> kRuntimeCalls = {"SetStatusText",        "SetTime
                                                 "CommandLineArguments", "End",
                                                 "UnloadForm",           "Now"};
 // Calls that have no failure to report: closing a handle, the version word.
-const std::set<std::string> kCannotFail = {"api.CloseHandle", "api.GetVersion"};
+// Nor has the permission check: what it cannot read it does not report.
+const std::set<std::string> kCannotFail = {"api.CloseHandle", "api.GetVersion",
+                                           "security.CheckWriters"};
 // Entries the simulated platform writes for its own events, not calls of the logic.
 const std::set<std::string> kPlatformEvents = {"runtime.Timer", "runtime.Unloaded",
                                                "runtime.UnloadCancelled", "runtime.CloseWindow"};
@@ -126,11 +128,13 @@ const std::vector<Scenario>& Scenarios() {
          Load},
         {"LoadRemove", [](fakes::FakeService& s) { s.runtime.SetArguments("-remove"); }, Load},
         {"LoadInvalid", [](fakes::FakeService& s) { s.runtime.SetArguments("-Install"); }, Load},
-        // First start: a stale watcher runs, no manager has been launched yet.
+        // First start: a stale watcher runs, no manager has been launched yet, and the
+        // folder can be changed by ordinary users.
         {"OnStart",
          [](fakes::FakeService& s) {
              s.form.Load();
              s.processes.Add("vantorelle_watcher.exe");
+             s.security.SetWriters(kFolder, {"Users"});
          },
          [](fakes::FakeService& s) -> std::optional<std::int16_t> {
              HostFlag success = kHostFalse;
@@ -374,8 +378,11 @@ std::vector<Row> LoadRows() {
             .Fails("Connect", 1, stays.Reports(Failed("Connect")))
             .OutOfMemory("Connect", 1, stays.Reports(kOutOfMemory)));
 
+    // The folder read for the permission check: a failure there only skips the check.
     add(Matrix("LoadInstall")
             .NoFault(Outcome().Connected(true).Ended(true).Reaches({"host.SaveParameter"}))
+            .Fails("ApplicationFolder", 1,
+                   Outcome().Connected(true).Ended(true).Reaches({"host.SaveParameter"}))
             .Fails("SetStatusText", 1,
                    stays.Reports(Failed("SetStatusText")).Skips({"host.RegistrationOption"}))
             .Fails("CommandLineArguments", 1,
@@ -391,6 +398,8 @@ std::vector<Row> LoadRows() {
 
     add(Matrix("LoadInstallUnregistered")
             .NoFault(Outcome().Connected(true).Ended(true).Skips({"host.SaveParameter"}))
+            .Fails("ApplicationFolder", 1,
+                   Outcome().Connected(true).Ended(true).Skips({"host.SaveParameter"}))
             .Fails("SetStatusText", 1,
                    stays.Reports(Failed("SetStatusText")).Skips({"host.RegistrationOption"}))
             .Fails("CommandLineArguments", 1,
@@ -444,27 +453,33 @@ std::vector<Row> StartRows() {
         .OutOfMemory("SetStatusText", 1,
                      Outcome().Reports(kOutOfMemory).Flag(kHostFalse).Skips({kAnyLaunch}));
 
+    // Before the launches, the folder is read once for the check of its permissions; the
+    // folder's warning cannot be written. Neither keeps the service from starting.
+    m.Fails("ApplicationFolder", 1, started)
+        .Fails("WriteEvent", 1, started)
+        .OutOfMemory("WriteEvent", 1, started);
     // Stage two: the folder or the launch of program k fails.
     for (const std::string call : {"ApplicationFolder", "LaunchProgram"}) {
         const Outcome box = shelling(call + " failed");
-        m.Fails(call, 1,
+        const int before = call == "ApplicationFolder" ? 1 : 0;
+        m.Fails(call, before + 1,
                 box.Skips({kLaunchGraphs, kLaunchTrap, kLaunchManager, kLaunchWatcher})
                     .Snapshots(0)
                     .Exits({}))
-            .Fails(call, 2,
+            .Fails(call, before + 2,
                    box.Reaches({kLaunchAlerts})
                        .Skips({kLaunchTrap, kLaunchManager, kLaunchWatcher})
                        .Snapshots(0)
                        .Exits({}))
-            .Fails(call, 3,
+            .Fails(call, before + 3,
                    box.Reaches({kLaunchGraphs})
                        .Skips({kLaunchManager, kLaunchWatcher})
                        .Snapshots(0)
                        .Exits({}))
             // The manager's launch, inside the keeper: the same path.
-            .Fails(call, 4,
+            .Fails(call, before + 4,
                    box.Reaches({kLaunchTrap}).Skips({kLaunchWatcher}).Snapshots(0).Exits({}))
-            .Fails(call, 5, box.Reaches({kLaunchManager}).Snapshots(8).Exits({0}));
+            .Fails(call, before + 5, box.Reaches({kLaunchManager}).Snapshots(8).Exits({0}));
     }
     m.OutOfMemory("LaunchProgram", 2,
                   shelling("Out of memory")
@@ -472,12 +487,12 @@ std::vector<Row> StartRows() {
                       .Skips({kLaunchTrap, kLaunchManager, kLaunchWatcher})
                       .Snapshots(0));
 
-    // The process calls: the keeper's identification of the new manager, then the eight
-    // KillApp calls of the list; the fifth ("vantorelle_watcher.exe") finds the stale
-    // watcher as its first row. Every failure is absorbed and the watcher still launched.
-    m.Fails("OpenProcess", 1, started) // identifying the new manager
-        .Fails("OpenProcess", 2, watcherSpared)
-        .Fails("GetProcessCreationTime", 1, started)
+    // The process calls: the eight KillApp calls of the list; the fifth
+    // ("vantorelle_watcher.exe") finds the stale watcher as its first row, and checks its
+    // name on the handle before it terminates. Every failure is absorbed and the watcher
+    // still launched.
+    m.Fails("OpenProcess", 1, watcherSpared)
+        .Fails("GetProcessImageName", 1, watcherSpared)
         .Fails("CreateToolhelp32Snapshot", 1, 4, started)
         .Fails("CreateToolhelp32Snapshot", 5, watcherSpared)
         .Fails("CreateToolhelp32Snapshot", 6, 8, started)
@@ -508,14 +523,15 @@ std::vector<Row> SweepRows() {
 
     Matrix m("Sweep");
     m.NoFault(swept)
-        // Step 1, KillPendingProcesses: the probe, the check of the id, KillProcess.
+        // Step 1, KillPendingProcesses: the probe, then KillProcess, which checks the id on
+        // the handle it terminates through.
         .Fails("OpenProcess", 1, toolSpared)
-        .Fails("GetProcessCreationTime", 1, toolSpared)
-        .Fails("GetProcessImageName", 1, toolSpared)
         .Fails("OpenProcessToken", 1, toolSpared)
         .Fails("LookupPrivilegeValueA", 1, toolSpared)
         .Fails("AdjustTokenPrivileges", 1, toolSpared)
         .Fails("OpenProcess", 2, toolSpared)
+        .Fails("GetProcessCreationTime", 1, toolSpared)
+        .Fails("GetProcessImageName", 1, toolSpared)
         .Fails("TerminateProcess", 1, toolSpared)
         .Fails("AdjustTokenPrivileges", 2, swept) // the reap raises and lowers it again
         .OutOfMemory("GetProcessCreationTime", 1, toolSpared)
@@ -530,6 +546,7 @@ std::vector<Row> SweepRows() {
         .Fails("LookupPrivilegeValueA", 2, checkSpared)
         .Fails("AdjustTokenPrivileges", 3, checkSpared)
         .Fails("OpenProcess", 3, checkSpared)
+        .Fails("GetProcessImageName", 2, checkSpared) // the name checked on the handle
         .Fails("TerminateProcess", 2, checkSpared)
         .Fails("AdjustTokenPrivileges", 4, swept.PrivilegeLeftEnabled())
         .OutOfMemory("Process32Next", 3, checkSpared)
@@ -542,21 +559,22 @@ std::vector<Row> SweepRows() {
         .Fails("GetProcessCreationTime", 2, swept)
         .OutOfMemory("Now", 1, swept)
         .OutOfMemory("GetProcessCreationTime", 2, swept)
-        // Step 4, KeepManagerAlive: identity, exit status, working set, EndProcess, launch,
-        // identity of the new manager.
+        // Step 4, KeepManagerAlive: exit status, working set and EndProcess, each on a
+        // handle of its own that first confirms the manager's identity; then the launch,
+        // which brings the new manager's identity with it.
         .Fails("OpenProcess", 5, managerTakenForEnded)
         .Fails("GetProcessCreationTime", 3, managerTakenForEnded)
-        .Fails("OpenProcess", 6, managerTakenForEnded)
         .Fails("GetExitCodeProcess", 1, managerTakenForEnded)
-        .Fails("OpenProcess", 7, managerLeftAlone)
+        .Fails("OpenProcess", 6, managerLeftAlone)
+        .Fails("GetProcessCreationTime", 4, managerLeftAlone)
         .Fails("GetProcessMemoryInfo", 1, managerLeftAlone)
-        .Fails("OpenProcess", 8, managerTakenForEnded) // refused termination, launch anyway
+        // A termination refused: launched anyway.
+        .Fails("OpenProcess", 7, managerTakenForEnded)
+        .Fails("GetProcessCreationTime", 5, managerTakenForEnded)
         .Fails("TerminateProcess", 3, managerTakenForEnded)
         .Fails("ApplicationFolder", 1,
                launchFailed.Reports(Failed("ApplicationFolder")).Skips({kLaunchManager}))
         .Fails("LaunchProgram", 1, launchFailed.Reports(Failed("LaunchProgram")))
-        .Fails("OpenProcess", 9, swept)
-        .Fails("GetProcessCreationTime", 4, swept)
         .OutOfMemory("OpenProcess", 5,
                      swept.Exits({0, 0}).Reports(kOutOfMemory).Reaches({}).Skips({kLaunchManager}))
         .OutOfMemory("LaunchProgram", 1, launchFailed.Reports(kOutOfMemory));
@@ -573,10 +591,7 @@ std::vector<Row> SweepBeforeStartRows() {
         .Fails("ApplicationFolder", 1,
                Outcome().Reports(Failed("ApplicationFolder")).Skips({kAnyLaunch}))
         .Fails("LaunchProgram", 1, Outcome().Reports(Failed("LaunchProgram")))
-        .OutOfMemory("LaunchProgram", 1, Outcome().Reports(kOutOfMemory))
-        // Identifying the new manager; it is kept by its id all the same.
-        .Fails("OpenProcess", 1, launched)
-        .Fails("GetProcessCreationTime", 1, launched);
+        .OutOfMemory("LaunchProgram", 1, Outcome().Reports(kOutOfMemory));
     return m.Rows();
 }
 
@@ -622,6 +637,7 @@ std::vector<Row> StopRows() {
         .Fails("OpenProcessToken", 1, 5, oneSpared)
         .Fails("LookupPrivilegeValueA", 1, 5, oneSpared)
         .Fails("OpenProcess", 1, 5, oneSpared)
+        .Fails("GetProcessImageName", 1, 5, oneSpared)
         .Fails("TerminateProcess", 1, 5, oneSpared)
         .OutOfMemory("OpenProcess", 1, oneSpared)
         // Raised while the snapshot is read: the whole KillApp call is abandoned.

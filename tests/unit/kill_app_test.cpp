@@ -16,6 +16,11 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
+// A check that takes whatever process carries the id.
+bool AnyProcess(Handle) {
+    return true;
+}
+
 class KillTest : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -41,7 +46,7 @@ protected:
 TEST_F(KillTest, RaisesThePrivilegeAroundTheTerminationOnNt) {
     const ProcessId id = api.Add("o-alerts.exe");
 
-    EXPECT_TRUE(KillProcess(api, id, 7));
+    EXPECT_TRUE(KillProcess(api, id, 7, AnyProcess));
 
     EXPECT_THAT(log.Only({"api."}),
                 ElementsAre("api.GetVersion", "api.OpenProcessToken 0x28",
@@ -61,7 +66,7 @@ TEST_F(KillTest, RaisesThePrivilegeAroundTheTerminationOnNt) {
 
 TEST_F(KillTest, TerminatesASystemProcessOnlyThanksToThePrivilege) {
     const ProcessId id = AddSystemProcess("winlogon.exe");
-    EXPECT_TRUE(KillProcess(api, id, 0));
+    EXPECT_TRUE(KillProcess(api, id, 0, AnyProcess));
     EXPECT_FALSE(api.IsRunning(id));
 }
 
@@ -72,7 +77,7 @@ TEST_P(KillProcessPrivilegeStepFails, AttemptsNoTerminationAtAll) {
     const ProcessId id = api.Add("o-alerts.exe");
     api.Faults().Fail(GetParam());
 
-    EXPECT_FALSE(KillProcess(api, id, 0));
+    EXPECT_FALSE(KillProcess(api, id, 0, AnyProcess));
 
     EXPECT_EQ(api.Calls("OpenProcess"), 0);
     EXPECT_THAT(api.Terminations(), IsEmpty());
@@ -88,7 +93,7 @@ TEST_F(KillTest, LowersThePrivilegeWhenTheProcessIsGone) {
     const ProcessId id = api.Add("o-alerts.exe");
     api.Remove(id);
 
-    EXPECT_FALSE(KillProcess(api, id, 0));
+    EXPECT_FALSE(KillProcess(api, id, 0, AnyProcess));
     EXPECT_THAT(api.PrivilegeChanges(), ElementsAre(kPrivilegeEnabled, kPrivilegeDisabled));
 }
 
@@ -98,7 +103,7 @@ TEST_F(KillTest, LowersThePrivilegeWhenTheTerminationIsRefused) {
     stubborn.refusesTermination = true;
     const ProcessId id = api.Add(stubborn).id;
 
-    EXPECT_FALSE(KillProcess(api, id, 0));
+    EXPECT_FALSE(KillProcess(api, id, 0, AnyProcess));
     EXPECT_TRUE(api.IsRunning(id));
     EXPECT_THAT(api.PrivilegeChanges(), ElementsAre(kPrivilegeEnabled, kPrivilegeDisabled));
 }
@@ -108,8 +113,8 @@ TEST_F(KillTest, PrivilegeNotGrantedStillAttemptsWithTheRightsAlreadyHeld) {
     const ProcessId ordinary = api.Add("o-alerts.exe");
     const ProcessId system = AddSystemProcess("winlogon.exe");
 
-    EXPECT_TRUE(KillProcess(api, ordinary, 0));
-    EXPECT_FALSE(KillProcess(api, system, 0));
+    EXPECT_TRUE(KillProcess(api, ordinary, 0, AnyProcess));
+    EXPECT_FALSE(KillProcess(api, system, 0, AnyProcess));
 
     EXPECT_FALSE(api.IsRunning(ordinary));
     EXPECT_TRUE(api.IsRunning(system));
@@ -121,7 +126,7 @@ TEST_F(KillTest, OutsideTheNtFamilyOpensNoToken) {
     api.SetVersion(FakeProcessApi::kWindows98Version);
     const ProcessId id = api.Add("o-alerts.exe");
 
-    EXPECT_TRUE(KillProcess(api, id, 3));
+    EXPECT_TRUE(KillProcess(api, id, 3, AnyProcess));
 
     EXPECT_EQ(api.Calls("OpenProcessToken"), 0);
     EXPECT_EQ(api.Calls("LookupPrivilegeValueA"), 0);
@@ -134,8 +139,8 @@ TEST_F(KillTest, OutsideTheNtFamilyOpensNoToken) {
 TEST_F(KillTest, NothingCarriesOverFromOneCallToTheNext) {
     const ProcessId a = api.Add("a.exe");
     const ProcessId b = api.Add("b.exe");
-    EXPECT_TRUE(KillProcess(api, a, 0));
-    EXPECT_TRUE(KillProcess(api, b, 0));
+    EXPECT_TRUE(KillProcess(api, a, 0, AnyProcess));
+    EXPECT_TRUE(KillProcess(api, b, 0, AnyProcess));
     EXPECT_EQ(api.Calls("OpenProcessToken"), 2);
     EXPECT_THAT(api.PrivilegeChanges(), ElementsAre(2u, 0u, 2u, 0u));
 }

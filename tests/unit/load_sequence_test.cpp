@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 
 namespace ostrivan {
@@ -45,13 +46,51 @@ TEST_F(LoadTest, InstallRegistersSavesTheIntervalConnectsAndEnds) {
 
     EXPECT_THAT(HostAndRuntime(),
                 ElementsAre("runtime.SetStatusText Loading", "runtime.CommandLineArguments",
-                            "host.RegistrationOption false", "host.Register",
-                            "host.SaveParameter Parameters TimerInterval 60000", "host.Connect",
-                            "runtime.End 0"));
+                            "runtime.ApplicationFolder", "host.RegistrationOption false",
+                            "host.Register", "host.SaveParameter Parameters TimerInterval 60000",
+                            "host.Connect", "runtime.End 0"));
     EXPECT_THAT(s.host.Parameters(),
                 ElementsAre(StoredParameter{"Parameters", "TimerInterval", "60000"}));
     EXPECT_EQ(s.runtime.EndedWith(), 0);
     EXPECT_THAT(s.runtime.MessageBoxes(), IsEmpty());
+}
+
+// A program that others may change is warned of once, at -install before the
+// registration and at the start before the first launch; the service carries on.
+TEST_F(LoadTest, LoosePermissionsAreWarnedOfAtInstallAndAtStartBeforeAnythingElse) {
+    const std::string manager = s.runtime.PathOf("vantorelle_manager.exe");
+    const std::vector<EventLogEntry> warning = {
+        {2, 3,
+         manager + " can be changed by Users, Interactive: whoever can change it can have a "
+                   "program run with this service's rights."}};
+    auto before = [](const fakes::FakeService& service, const std::string& later) {
+        const auto log = service.log.Entries();
+        const auto first = [&](const std::string& prefix) {
+            return std::find_if(log.begin(), log.end(),
+                                [&](const std::string& e) { return e.starts_with(prefix); });
+        };
+        return first("host.WriteEvent 2 3 ") < first(later);
+    };
+
+    s.security.SetWriters(manager, {"Users", "Interactive"});
+    s.runtime.SetArguments("-install");
+    s.form.Load();
+    EXPECT_EQ(s.host.Events(), warning);
+    EXPECT_TRUE(before(s, "host.Register"));
+    EXPECT_EQ(s.runtime.EndedWith(), 0);
+
+    fakes::FakeService started;
+    for (const char* program : {"o-alerts.exe", "o-graphs.exe", "vantorelle_snmptrap.exe",
+                                "vantorelle_manager.exe", "vantorelle_watcher.exe"}) {
+        started.runtime.AddProgram(program);
+    }
+    started.security.SetWriters(manager, {"Users", "Interactive"});
+    started.form.Load();
+    HostFlag success = kHostFalse;
+    started.form.OnStart(success);
+    EXPECT_EQ(started.host.Events(), warning);
+    EXPECT_TRUE(before(started, "runtime.LaunchProgram"));
+    EXPECT_EQ(started.runtime.Launches().size(), 5u);
 }
 
 TEST_F(LoadTest, InstallThatCannotRegisterSavesNothingButStillConnectsAndEndsWithFailure) {

@@ -47,7 +47,7 @@ TEST_F(ManagerKeeperTest, ManagerAtTheCeilingIsLeftAndOneByteMoreIsRestarted) {
     const auto& end = s.processes.Terminations()[0];
     EXPECT_EQ(end.id, first);
     EXPECT_EQ(end.exitCode, 259u);
-    EXPECT_EQ(end.access, access::kTerminate);
+    EXPECT_EQ(end.access, access::kTerminate | access::kQueryLimitedInformation);
     EXPECT_FALSE(end.withDebugPrivilege);
     EXPECT_EQ(s.processes.OpenHandleCount(), 0u);
 }

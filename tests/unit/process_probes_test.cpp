@@ -28,6 +28,13 @@ protected:
         return masks;
     }
 
+    // What the service recorded of `id` while it ran; a creation time no process has once
+    // it is gone.
+    ProcessIdentity Identity(ProcessId id) const {
+        const FakeProcess* process = api.Find(id);
+        return {id, process != nullptr ? process->creationTime : 0};
+    }
+
     fakes::FakePlatform platform;
     fakes::FakeProcessApi& api = platform.processes;
     fakes::FakeRuntime& runtime = platform.runtime;
@@ -37,7 +44,7 @@ protected:
 
 TEST_F(ProbeTest, ExitStatusOfARunningProcessIsStillActive) {
     const ProcessId id = api.Add("vantorelle_manager.exe");
-    EXPECT_EQ(GetExitStatus(api, id), kStillActive);
+    EXPECT_EQ(GetExitStatus(api, Identity(id)), kStillActive);
     EXPECT_THAT(AccessAsked(), ElementsAre(access::kQueryInformation));
 }
 
@@ -47,8 +54,8 @@ TEST_F(ProbeTest, ExitStatusOfAnEndedProcessIsItsExitCode) {
     const ProcessId endedWithStillActive = api.Add("vantorelle_manager.exe");
     api.Exit(endedWithStillActive, kStillActive, /*heldElsewhere=*/true);
 
-    EXPECT_EQ(GetExitStatus(api, ended), 3u);
-    EXPECT_EQ(GetExitStatus(api, endedWithStillActive), kStillActive);
+    EXPECT_EQ(GetExitStatus(api, Identity(ended)), 3u);
+    EXPECT_EQ(GetExitStatus(api, Identity(endedWithStillActive)), kStillActive);
 }
 
 TEST_F(ProbeTest, ExitStatusThatCannotBeReadIsZero) {
@@ -59,18 +66,18 @@ TEST_F(ProbeTest, ExitStatusThatCannotBeReadIsZero) {
     const ProcessId unqueryable = api.Add(terminateOnly).id;
     const ProcessId running = api.Add("b.exe");
 
-    EXPECT_EQ(GetExitStatus(api, gone), 0u);
-    EXPECT_EQ(GetExitStatus(api, unqueryable), 0u);
-    EXPECT_EQ(GetExitStatus(api, 0), 0u);
+    EXPECT_EQ(GetExitStatus(api, Identity(gone)), 0u);
+    EXPECT_EQ(GetExitStatus(api, Identity(unqueryable)), 0u);
+    EXPECT_EQ(GetExitStatus(api, Identity(0)), 0u);
     api.Faults().Fail("GetExitCodeProcess");
-    EXPECT_EQ(GetExitStatus(api, running), 0u);
+    EXPECT_EQ(GetExitStatus(api, Identity(running)), 0u);
 }
 
 // --- GetWorkingSetSize
 
 TEST_F(ProbeTest, WorkingSetIsReadWithQueryAndReadAccess) {
     const ProcessId id = api.Add("vantorelle_manager.exe", 123'456'789);
-    EXPECT_EQ(GetWorkingSetSize(api, id), 123'456'789u);
+    EXPECT_EQ(GetWorkingSetSize(api, Identity(id)), 123'456'789u);
     EXPECT_THAT(AccessAsked(), ElementsAre(access::kQueryInformation | access::kVmRead));
 }
 
@@ -80,9 +87,9 @@ TEST_F(ProbeTest, WorkingSetOf2GiBAndMoreKeepsItsFullSize) {
     const ProcessId twoGiB = api.Add("vantorelle_manager.exe", 0x8000'0000ull);
     const ProcessId fourGiBAndSome = api.Add("vantorelle_manager.exe", 0x1'0000'0005ull);
 
-    EXPECT_EQ(GetWorkingSetSize(api, twoGiB), 0x8000'0000ull);
-    EXPECT_EQ(GetWorkingSetSize(api, fourGiBAndSome), 0x1'0000'0005ull);
-    EXPECT_GT(GetWorkingSetSize(api, fourGiBAndSome), 262'144'000u);
+    EXPECT_EQ(GetWorkingSetSize(api, Identity(twoGiB)), 0x8000'0000ull);
+    EXPECT_EQ(GetWorkingSetSize(api, Identity(fourGiBAndSome)), 0x1'0000'0005ull);
+    EXPECT_GT(GetWorkingSetSize(api, Identity(fourGiBAndSome)), 262'144'000u);
 }
 
 TEST_F(ProbeTest, WorkingSetThatCannotBeReadIsZero) {
@@ -94,10 +101,10 @@ TEST_F(ProbeTest, WorkingSetThatCannotBeReadIsZero) {
     const ProcessId unreadable = api.Add(queryOnly).id;
     const ProcessId failing = api.Add("b.exe", 500);
 
-    EXPECT_EQ(GetWorkingSetSize(api, gone), 0u);
-    EXPECT_EQ(GetWorkingSetSize(api, unreadable), 0u);
+    EXPECT_EQ(GetWorkingSetSize(api, Identity(gone)), 0u);
+    EXPECT_EQ(GetWorkingSetSize(api, Identity(unreadable)), 0u);
     api.Faults().Fail("GetProcessMemoryInfo");
-    EXPECT_EQ(GetWorkingSetSize(api, failing), 0u);
+    EXPECT_EQ(GetWorkingSetSize(api, Identity(failing)), 0u);
 }
 
 // --- EndProcess
@@ -105,12 +112,12 @@ TEST_F(ProbeTest, WorkingSetThatCannotBeReadIsZero) {
 TEST_F(ProbeTest, EndProcessTerminatesWithTheGivenCodeAndNoPrivilege) {
     const ProcessId id = api.Add("vantorelle_manager.exe");
 
-    EndProcess(api, id, kStillActive);
+    EndProcess(api, Identity(id), kStillActive);
 
     ASSERT_EQ(api.Terminations().size(), 1u);
     EXPECT_EQ(api.Terminations()[0].id, id);
     EXPECT_EQ(api.Terminations()[0].exitCode, kStillActive);
-    EXPECT_EQ(api.Terminations()[0].access, access::kTerminate);
+    EXPECT_EQ(api.Terminations()[0].access, access::kTerminate | access::kQueryLimitedInformation);
     EXPECT_EQ(api.Calls("OpenProcessToken"), 0);
     EXPECT_THAT(api.PrivilegeChanges(), IsEmpty());
 }
@@ -122,8 +129,8 @@ TEST_F(ProbeTest, EndProcessIsSilentWhenNothingCanBeDone) {
     stubborn.refusesTermination = true;
     const ProcessId refused = api.Add(stubborn).id;
 
-    EXPECT_NO_THROW(EndProcess(api, gone, 259));
-    EXPECT_NO_THROW(EndProcess(api, refused, 259));
+    EXPECT_NO_THROW(EndProcess(api, Identity(gone), 259));
+    EXPECT_NO_THROW(EndProcess(api, Identity(refused), 259));
     EXPECT_TRUE(api.IsRunning(refused));
     EXPECT_THAT(api.Terminations(), IsEmpty());
 }
@@ -142,7 +149,8 @@ TEST_F(ProbeTest, LaunchHandsOverTheProgramApartAndQuotesItInTheCommandLine) {
     runtime.AddProgram("vantorelle_watcher.exe");
 
     const ProcessId id =
-        Launch(runtime, "C:\\Program Files\\Ostrivan\\vantorelle_watcher.exe", "900", kNormalFocus);
+        Launch(runtime, "C:\\Program Files\\Ostrivan\\vantorelle_watcher.exe", "900", kNormalFocus)
+            .id;
 
     ASSERT_EQ(runtime.Launches().size(), 1u);
     const auto& launch = runtime.Launches()[0];
@@ -177,12 +185,14 @@ TEST_F(ProbeTest, LaunchOfAMissingProgramRaisesAndStartsNothing) {
 
 TEST_F(ProbeTest, LaunchesGetFreshIdsAndCreationTimes) {
     runtime.AddProgram("o-alerts.exe");
-    const ProcessId first = Launch(runtime, runtime.PathOf("o-alerts.exe"), "", kNormalFocus);
-    const ProcessId second = Launch(runtime, runtime.PathOf("o-alerts.exe"), "", kNormalFocus);
+    const auto first = Launch(runtime, runtime.PathOf("o-alerts.exe"), "", kNormalFocus);
+    const auto second = Launch(runtime, runtime.PathOf("o-alerts.exe"), "", kNormalFocus);
 
-    EXPECT_NE(first, second);
-    EXPECT_NE(api.At(first).creationTime, api.At(second).creationTime);
-    EXPECT_THAT(api.RunningNamed("o-alerts.exe"), ElementsAre(first, second));
+    EXPECT_NE(first.id, second.id);
+    EXPECT_NE(first.creationTime, second.creationTime);
+    EXPECT_EQ(first, Identity(first.id));
+    EXPECT_EQ(second, Identity(second.id));
+    EXPECT_THAT(api.RunningNamed("o-alerts.exe"), ElementsAre(first.id, second.id));
 }
 
 } // namespace

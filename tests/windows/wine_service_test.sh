@@ -130,8 +130,19 @@ done
 
 # ---------------------------------------------------------------------------------------
 log "-install"
-status=0; wine "$SERVICE_EXE" -install >/dev/null 2>&1 || status=$?
+# Wine keeps no security descriptor of its own on a file: it shows the Unix mode as the
+# DACL, and a mode that lets every account write grants Everyone write access.
+chmod o+w "$SUITE/vantorelle_watcher.exe"
+status=0
+WINEDEBUG=-all,+eventlog wine "$SERVICE_EXE" -install >/dev/null 2>"$WORK/install.log" \
+    || status=$?
+chmod o-w "$SUITE/vantorelle_watcher.exe"
 expect_eq "-install ends with exit code 0" 0 "$status"
+grep -qF 'warn:eventlog:ReportEventW L"C:\\Program Files\\Ostrivan Suite\\vantorelle_watcher.exe can be changed by Everyone: ' \
+    "$WORK/install.log" || fail "no warning of the world-writable watcher: $(cat "$WORK/install.log")"
+expect_eq "one warning: the folder and the other programs are safe" \
+    1 "$(grep -cF ' can be changed by ' "$WORK/install.log")"
+pass "a program every account may change is warned of, as a warning, with Everyone named"
 for program in "${SUITE_PROGRAMS[@]}"; do
     [ -z "$(tool procs "$program")" ] || fail "-install started $program"
 done

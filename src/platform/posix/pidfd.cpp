@@ -1,5 +1,8 @@
 #include "platform/posix/pidfd.h"
 
+#include "platform/posix/proc_reader.h"
+#include "platform/posix/proc_text.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -46,6 +49,16 @@ bool PidfdEnded(int pidfd) {
 
 bool PidfdKill(int pidfd) {
     return PidfdSendSignal(pidfd, SIGKILL) == 0;
+}
+
+std::optional<std::uint64_t> PidfdStartTime(pid_t pid, int pidfd) {
+    const auto text = ReadSmallFile(ProcPath(pid, "stat"));
+    const auto stat = text ? ParseProcStat(*text) : std::nullopt;
+    // Asked after the read: the file read was this process's only while it still holds pid.
+    if (!stat || !PidfdHoldsPid(pidfd)) {
+        return std::nullopt;
+    }
+    return stat->startTime;
 }
 
 std::optional<std::uint32_t> EndedChildExitCode(int pidfd) {

@@ -10,7 +10,10 @@
 namespace ostrivan::posix {
 
 // A descriptor that names one process for good: signals sent through it never reach a
-// process that later received the same id.
+// process that later received the same id. It does not keep the id from being handed on
+// once that process is reaped, so whatever is checked about the process must be checked
+// on the descriptor that then acts. Only a child not reaped yet is sure to be the process
+// its id was given to.
 UniqueFd OpenPidfd(pid_t pid);
 
 // True while the process still holds its id: running, or ended and not yet reaped. Reads
@@ -21,6 +24,10 @@ bool PidfdHoldsPid(int pidfd);
 bool PidfdEnded(int pidfd);
 
 bool PidfdKill(int pidfd);
+
+// The start time in /proc/PID/stat, in clock ticks since boot, of the process `pidfd`
+// refers to; nothing once that process no longer holds `pid`.
+std::optional<std::uint64_t> PidfdStartTime(pid_t pid, int pidfd);
 
 // The exit code of an ended child of this process that has not been reaped yet; a child
 // ended by a signal reads as 128 + the signal, as shells report it. Nothing otherwise.

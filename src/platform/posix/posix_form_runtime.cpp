@@ -2,6 +2,7 @@
 
 #include "platform/failure.h"
 #include "platform/posix/command_line.h"
+#include "platform/posix/pidfd.h"
 #include "platform/posix/proc_text.h"
 #include "platform/posix/spawn.h"
 
@@ -31,6 +32,15 @@ std::string EndText(int waitStatus) {
         return "signal " + (name != nullptr ? "SIG" + std::string(name) : std::to_string(signal));
     }
     return "exit code " + std::to_string(WEXITSTATUS(waitStatus));
+}
+
+// Children are reaped only by the loop, between handlers: until then no other process can
+// be given this id, so the start time read here is the child's own.
+ProcessIdentity IdentityOfChild(pid_t pid) {
+    const UniqueFd pidfd = OpenPidfd(pid);
+    const auto startTime = pidfd ? PidfdStartTime(pid, pidfd.Get()) : std::nullopt;
+    // Without a start time no later check matches: the child reads as ended.
+    return ProcessIdentity{static_cast<ProcessId>(pid), startTime.value_or(0)};
 }
 
 } // namespace
@@ -115,8 +125,8 @@ std::int32_t PosixFormRuntime::ShowMessageBox(const std::string& text, std::int3
     }
 }
 
-ProcessId PosixFormRuntime::LaunchProgram(const std::string& programPath,
-                                          const std::string& commandLine, std::int32_t) {
+ProcessIdentity PosixFormRuntime::LaunchProgram(const std::string& programPath,
+                                                const std::string& commandLine, std::int32_t) {
     const std::string program = ToPosixPath(programPath);
     auto argv = SplitCommandLine(commandLine);
     if (argv.empty()) {
@@ -133,7 +143,7 @@ ProcessId PosixFormRuntime::LaunchProgram(const std::string& programPath,
     std::vector<std::string> arguments(argv.begin() + 1, argv.end());
     console_.Log("launched " + name + (arguments.empty() ? "" : " " + ArgumentText(arguments)) +
                  " (pid " + std::to_string(spawned.pid) + ")");
-    return static_cast<ProcessId>(spawned.pid);
+    return IdentityOfChild(spawned.pid);
 }
 
 void PosixFormRuntime::ChildEnded(pid_t pid, int waitStatus) {

@@ -38,8 +38,8 @@ public:
     std::int32_t ShowMessageBox(const std::string& text, std::int32_t style,
                                 const std::optional<std::string>& title) override;
     // The window style has no meaning here: every program is started on its own.
-    ProcessId LaunchProgram(const std::string& programPath, const std::string& commandLine,
-                            std::int32_t windowStyle) override;
+    ProcessIdentity LaunchProgram(const std::string& programPath, const std::string& commandLine,
+                                  std::int32_t windowStyle) override;
     std::string ApplicationFolder() override { return applicationFolder_; }
     std::string CommandLineArguments() override { return arguments_; }
     [[noreturn]] void End(int exitCode) override;

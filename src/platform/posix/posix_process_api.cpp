@@ -152,12 +152,7 @@ PosixProcessApi::OpenedProcess* PosixProcessApi::Find(Handle process, std::uint3
 }
 
 std::optional<std::uint64_t> PosixProcessApi::StartTime(const OpenedProcess& process) {
-    const auto text = ReadSmallFile(ProcPath(process.pid, "stat"));
-    const auto stat = text ? ParseProcStat(*text) : std::nullopt;
-    if (!stat || !PidfdHoldsPid(process.pidfd.Get())) {
-        return std::nullopt;
-    }
-    return stat->startTime;
+    return PidfdStartTime(process.pid, process.pidfd.Get());
 }
 
 bool PosixProcessApi::TerminateProcess(Handle process, std::uint32_t exitCode) {

@@ -2,6 +2,7 @@
 
 #include "platform/windows/command_text.h"
 #include "platform/windows/message_box_rules.h"
+#include "platform/windows/windows_process_api.h"
 
 namespace ostrivan::windows {
 namespace {
@@ -67,9 +68,9 @@ std::int32_t WindowsFormRuntime::ShowMessageBox(const std::string& text, std::in
     return answer;
 }
 
-ProcessId WindowsFormRuntime::LaunchProgram(const std::string& programPath,
-                                            const std::string& commandLine,
-                                            std::int32_t windowStyle) {
+ProcessIdentity WindowsFormRuntime::LaunchProgram(const std::string& programPath,
+                                                  const std::string& commandLine,
+                                                  std::int32_t windowStyle) {
     const std::wstring program = Widen(programPath);
     // CreateProcess may write into the command line it is given.
     std::wstring arguments = Widen(commandLine);
@@ -84,7 +85,10 @@ ProcessId WindowsFormRuntime::LaunchProgram(const std::string& programPath,
     }
     const KernelHandle process(started.hProcess);
     const KernelHandle thread(started.hThread);
-    return started.dwProcessId;
+    // Read while our handle still keeps the id from being handed on.
+    ProcessIdentity launched{started.dwProcessId, 0};
+    CreationTimeOf(started.hProcess, launched.creationTime);
+    return launched;
 }
 
 std::string WindowsFormRuntime::ApplicationFolder() {

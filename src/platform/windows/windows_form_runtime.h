@@ -28,8 +28,8 @@ public:
     void SetTimerEnabled(bool enabled) override;
     std::int32_t ShowMessageBox(const std::string& text, std::int32_t style,
                                 const std::optional<std::string>& title) override;
-    ProcessId LaunchProgram(const std::string& programPath, const std::string& commandLine,
-                            std::int32_t windowStyle) override;
+    ProcessIdentity LaunchProgram(const std::string& programPath, const std::string& commandLine,
+                                  std::int32_t windowStyle) override;
     std::string ApplicationFolder() override;
     std::string CommandLineArguments() override;
     [[noreturn]] void End(int exitCode) override;

@@ -107,17 +107,21 @@ std::uint32_t WindowsProcessApi::MemoryCountersRecordSize() const {
     return sizeof(PROCESS_MEMORY_COUNTERS);
 }
 
-bool WindowsProcessApi::GetProcessCreationTime(Handle process, std::uint64_t& creationTime) {
+bool CreationTimeOf(HANDLE process, std::uint64_t& creationTime) {
     FILETIME creation{};
     FILETIME exit{};
     FILETIME kernel{};
     FILETIME user{};
-    if (!::GetProcessTimes(ToHandle(process), &creation, &exit, &kernel, &user)) {
+    if (!::GetProcessTimes(process, &creation, &exit, &kernel, &user)) {
         return false;
     }
     creationTime =
         (static_cast<std::uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
     return true;
+}
+
+bool WindowsProcessApi::GetProcessCreationTime(Handle process, std::uint64_t& creationTime) {
+    return CreationTimeOf(ToHandle(process), creationTime);
 }
 
 bool WindowsProcessApi::GetProcessImageName(Handle process, std::string& imageName) {

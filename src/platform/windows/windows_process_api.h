@@ -1,8 +1,12 @@
 #pragma once
 
 #include "platform/process_api.h"
+#include "platform/windows/win32.h"
 
 namespace ostrivan::windows {
+
+// The creation time of an open process, as a FILETIME count.
+bool CreationTimeOf(HANDLE process, std::uint64_t& creationTime);
 
 // The process calls straight onto kernel32, advapi32 and psapi, with the platform's own
 // record sizes.

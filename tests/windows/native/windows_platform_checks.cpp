@@ -42,7 +42,8 @@ class StartedStandIn {
 public:
     StartedStandIn(WindowsFormRuntime& runtime) {
         const std::string path = runtime.ApplicationFolder() + "\\standin.exe";
-        id = runtime.LaunchProgram(path, "\"" + path + "\"", 1);
+        launched = runtime.LaunchProgram(path, "\"" + path + "\"", 1);
+        id = launched.id;
     }
     ~StartedStandIn() {
         HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
@@ -52,6 +53,7 @@ public:
             ::CloseHandle(process);
         }
     }
+    ProcessIdentity launched;
     ProcessId id = 0;
 };
 
@@ -112,6 +114,7 @@ TEST_F(WindowsPlatform, ProbesOfALaunchedProgram) {
     EXPECT_EQ(created, createdAgain);
     EXPECT_NE(created, 0u);
     EXPECT_GT(created, ownCreation);
+    EXPECT_EQ(child.launched.creationTime, created) << "the launch names another process";
 
     MemoryCounters counters;
     EXPECT_TRUE(api.GetProcessMemoryInfo(process.Get(), counters, api.MemoryCountersRecordSize()));
