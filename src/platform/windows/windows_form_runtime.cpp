@@ -78,13 +78,29 @@ ProcessId WindowsFormRuntime::LaunchProgram(const std::string& programPath,
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(windowStyle);
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(program.c_str(), arguments.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &started)) {
+    if (!::CreateProcessW(program.c_str(), arguments.data(), nullptr, nullptr, FALSE,
+                          CREATE_SUSPENDED, nullptr, nullptr, &startup, &started)) {
         throw SystemFailure(::GetLastError(), programPath);
     }
     const KernelHandle process(started.hProcess);
     const KernelHandle thread(started.hThread);
+    ContainLaunched(process.Get(), programPath);
+    if (::ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
+        const DWORD error = ::GetLastError();
+        ::TerminateProcess(process.Get(), error);
+        throw SystemFailure(error, programPath);
+    }
     return started.dwProcessId;
+}
+
+void WindowsFormRuntime::ContainLaunched(HANDLE process, const std::string& programPath) {
+    if (job_.Contain(process)) {
+        return;
+    }
+    // The program still runs; the log says that it would outlive a service that dies.
+    eventLog_.Write(kEventKindWarning, kEventOutsideJob,
+                    ErrorReportText(SystemFailure(::GetLastError(), programPath)) +
+                        ": launched outside the service's job, it will not end with the service");
 }
 
 std::string WindowsFormRuntime::ApplicationFolder() {
