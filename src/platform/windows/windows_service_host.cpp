@@ -72,6 +72,35 @@ bool SetDescription(SC_HANDLE service) {
     return ::ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description) != FALSE;
 }
 
+// The one line an administrator finds when a registration by command line (or by the
+// installer that runs it) did not happen: what failed, with the system's error.
+void ReportCommandFailure(EventLog& eventLog, std::string_view command, DWORD error,
+                          std::string_view what) {
+    std::string text(command);
+    text += " failed: ";
+    text += ErrorReportText(SystemFailure(error, what));
+    eventLog.Write(kEventKindError, kEventErrorReport, text);
+}
+
+bool DeleteRegisteredService(EventLog& eventLog) {
+    const ServiceManagerHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        ReportCommandFailure(eventLog, "-remove", ::GetLastError(), "OpenSCManager");
+        return false;
+    }
+    const ServiceManagerHandle service(
+        ::OpenServiceW(manager.Get(), WindowsServiceHost::kServiceName, DELETE));
+    if (!service) {
+        ReportCommandFailure(eventLog, "-remove", ::GetLastError(), "OpenService");
+        return false;
+    }
+    if (!::DeleteService(service.Get())) {
+        ReportCommandFailure(eventLog, "-remove", ::GetLastError(), "DeleteService");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::atomic<WindowsServiceHost*> WindowsServiceHost::instance_{nullptr};
@@ -92,6 +121,7 @@ bool WindowsServiceHost::Register() {
     const ServiceManagerHandle manager(
         ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) {
+        ReportCommandFailure(eventLog_, "-install", ::GetLastError(), "OpenSCManager");
         return false;
     }
     const std::wstring executable = ExecutablePath();
@@ -102,6 +132,7 @@ bool WindowsServiceHost::Register() {
         SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG | SERVICE_START, type, SERVICE_AUTO_START,
         SERVICE_ERROR_NORMAL, imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service) {
+        ReportCommandFailure(eventLog_, "-install", ::GetLastError(), "CreateService");
         return false;
     }
     RegisterEventSource(executable);
@@ -116,9 +147,10 @@ bool WindowsServiceHost::Register() {
 }
 
 void WindowsServiceHost::WarnConfiguration(std::string_view what) {
+    const DWORD error = ::GetLastError();
     eventLog_.Write(kEventKindWarning, kEventErrorReport,
-                    ErrorReportText(SystemFailure(::GetLastError(), what)) +
-                        ": the service was registered without it");
+                    "-install registered the service without " + std::string(what) + ": " +
+                        ErrorReportText(SystemFailure(error, "ChangeServiceConfig2")));
 }
 
 void WindowsServiceHost::WriteEvent(std::int16_t kind, std::int32_t id, const std::string& text) {
@@ -128,12 +160,7 @@ void WindowsServiceHost::WriteEvent(std::int16_t kind, std::int32_t id, const st
 }
 
 bool WindowsServiceHost::Unregister() {
-    bool deleted = false;
-    const ServiceManagerHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (manager) {
-        const ServiceManagerHandle service(::OpenServiceW(manager.Get(), kServiceName, DELETE));
-        deleted = service && ::DeleteService(service.Get()) != FALSE;
-    }
+    const bool deleted = DeleteRegisteredService(eventLog_);
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
     return deleted;
 }
