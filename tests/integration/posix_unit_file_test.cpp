@@ -8,15 +8,19 @@
 namespace ostrivan::posix {
 namespace {
 
-TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuite) {
+TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuiteAndIsRestartedAfterAFailure) {
     EXPECT_EQ(UnitFileText("Ostrivan Monitoring Service", "/opt/ostrivan/o-service"),
               "[Unit]\n"
               "Description=Ostrivan Monitoring Service\n"
+              "StartLimitIntervalSec=600\n"
+              "StartLimitBurst=5\n"
               "\n"
               "[Service]\n"
               "Type=notify\n"
               "ExecStart=\"/opt/ostrivan/o-service\"\n"
-              "KillMode=process\n"
+              "KillMode=mixed\n"
+              "Restart=on-failure\n"
+              "RestartSec=5\n"
               "\n"
               "[Install]\n"
               "WantedBy=multi-user.target\n");

@@ -79,5 +79,30 @@ TEST(Stop, InterruptOnATerminalAsksAndYesStopsTheSuite) {
     EXPECT_TRUE(Eventually([&] { return NoneRuns(run, kSuite); }));
 }
 
+// Without systemd nothing else would end them: the next start would add a second suite.
+TEST(Stop, AServiceKilledOutrightTakesTheProgramsItLaunchedWithIt) {
+    SuiteRun run;
+    ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_watcher.exe").size() == 1; }));
+    std::vector<pid_t> launched;
+    for (const auto& program : kSuite) {
+        const auto pids = run.Running(program);
+        ASSERT_EQ(pids.size(), 1U) << program;
+        launched.push_back(pids.front());
+    }
+    const pid_t bystander = run.StartExtra("o-alerts.exe");
+    ASSERT_TRUE(Eventually([&] { return run.Running("o-alerts.exe").size() == 2; }));
+
+    run.Signal(SIGKILL);
+    ASSERT_TRUE(run.WaitForExit());
+    for (const pid_t pid : launched) {
+        std::optional<int> status;
+        EXPECT_TRUE(Eventually([&] { return (status = run.EndOf(pid)).has_value(); }, 10s)) << pid;
+        if (status) {
+            EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL) << *status;
+        }
+    }
+    EXPECT_EQ(run.Running("o-alerts.exe"), std::vector<pid_t>{bystander});
+}
+
 } // namespace
 } // namespace ostrivan::integration

@@ -90,7 +90,9 @@ wineserver -w
 # channel. A later session would also start the service on its own (automatic start)
 # where no one could see its log.
 wineserver -p
-WINEDEBUG=-all,+eventlog wine 'C:\windows\system32\cmd.exe' /c exit >/dev/null 2>"$EVENTS"
+# The service manager's own notes (fixme+service) tell what it did with the failure actions.
+WINEDEBUG=-all,+eventlog,fixme+service wine 'C:\windows\system32\cmd.exe' /c exit \
+    >/dev/null 2>"$EVENTS"
 
 C_DRIVE="$WINEPREFIX/drive_c"
 SUITE="$C_DRIVE/Program Files/Ostrivan Suite"
@@ -157,6 +159,14 @@ grep -qE 'Type +REG_DWORD +0x10$' <<<"$registration" || fail "not an own-process
 grep -qF 'DisplayName    REG_SZ    Ostrivan Monitoring Service' <<<"$registration" \
     || fail "display name: $registration"
 pass "automatic start (2), own process, display name"
+grep -qF 'Description    REG_SZ    Keeps the programs of the Ostrivan monitoring suite running: ' \
+    <<<"$registration" || fail "no description for the Services console: $registration"
+pass "a description for the Services console"
+# Wine's service manager keeps no failure actions (no FailureActions value; QueryServiceConfig2
+# answers error 124): it only notes the call, with the reset period.
+grep -qF 'SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 ' "$EVENTS" \
+    || fail "no failure actions were set: $(grep -F fixme: "$EVENTS" || true)"
+pass "failure actions set, their count reset after a day (86400 s)"
 wine_out reg query "$service_key\\Parameters" | grep -qE 'TimerInterval +REG_SZ +60000$' \
     || fail "Parameters\\TimerInterval is not \"60000\""
 pass "Parameters\\TimerInterval = \"60000\""
@@ -286,6 +296,26 @@ for program in "${SUITE_PROGRAMS[@]}"; do
     poll 30 tool waitcount "$program" 0 1000 || fail "$program survived the stop"
 done
 pass "no program of the suite is left, and the service's process has ended"
+
+log "the service's process ended outright"
+tool start Ostrivan || fail "StartService refused the second start"
+tool wait Ostrivan RUNNING 60000 >/dev/null || fail "the second start never reached RUNNING"
+read -r _ SERVICE_PID <<<"$(tool query Ostrivan)"
+for program in "${SUITE_PROGRAMS[@]}"; do
+    poll 30 tool waitcount "$program" 1 1000 || fail "$program was not launched again"
+done
+# A copy of a suite program that the service did not launch: ending it is not the job's.
+FOREIGN_PID=$(tool spawn "$SUITE_WIN\o-alerts.exe")
+poll 30 tool waitcount o-alerts.exe 2 1000 || fail "the foreign o-alerts.exe did not start"
+tool kill "$SERVICE_PID" 9 >/dev/null || fail "could not end the service's process"
+poll 30 tool waitcount o-service.exe 0 1000 || fail "the service's process did not end"
+for program in "${SUITE_PROGRAMS[@]:1}"; do
+    poll 10 tool waitcount "$program" 0 1000 || fail "$program outlived the service"
+done
+poll 10 tool waitcount o-alerts.exe 1 1000 || fail "the launched o-alerts.exe outlived the service"
+tool procs o-alerts.exe | grep -q "^$FOREIGN_PID " || fail "the foreign o-alerts.exe was ended"
+pass "every program the service launched ended with it; the one it did not launch runs on"
+tool kill "$FOREIGN_PID" >/dev/null
 
 log "-remove"
 status=0; wine "$SERVICE_EXE" -remove >/dev/null 2>&1 || status=$?

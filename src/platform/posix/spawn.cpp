@@ -1,8 +1,11 @@
 #include "platform/posix/spawn.h"
 
+#include "platform/posix/unique_fd.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +19,7 @@ namespace {
 // posix_spawn's attribute and file-action objects, destroyed on every way out.
 class SpawnSetup {
 public:
-    explicit SpawnSetup(bool newSession) {
+    SpawnSetup() {
         ::posix_spawnattr_init(&attributes_);
         ::posix_spawn_file_actions_init(&actions_);
         sigset_t none;
@@ -25,11 +28,7 @@ public:
         sigfillset(&all);
         ::posix_spawnattr_setsigmask(&attributes_, &none);
         ::posix_spawnattr_setsigdefault(&attributes_, &all);
-        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-        if (newSession) {
-            flags |= POSIX_SPAWN_SETSID;
-        }
-        ::posix_spawnattr_setflags(&attributes_, flags);
+        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         // Whatever the service itself inherited stays with it.
         ::posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
@@ -59,22 +58,86 @@ std::vector<char*> ArgumentPointers(const std::vector<std::string>& argv) {
     return pointers;
 }
 
+[[noreturn]] void ReportAndExit(int report) {
+    const int error = errno;
+    [[maybe_unused]] const auto written = ::write(report, &error, sizeof error);
+    ::_exit(127);
+}
+
+// The child's way from fork to exec. Only system calls: the parent's state may be anything.
+// Reports the errno of a step that fails on `report`, which exec closes when it succeeds.
+[[noreturn]] void BecomeProgram(const char* program, char* const* argv, pid_t parent, int report) {
+    // Ended with the service, however the service ends. The signal comes when the thread
+    // that forked ends: the service's one thread, so with the service itself.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+        ReportAndExit(report);
+    }
+    if (::getppid() != parent) {
+        ::_exit(127); // the service died before the signal was set: no one left to report to
+    }
+    if (report <= STDERR_FILENO) {
+        report = ::fcntl(report, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        if (report < 0) {
+            ::_exit(127);
+        }
+    }
+    ::setsid();
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) {
+        ::sigaction(signal, &defaults, nullptr); // refused for the few that cannot change
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int input = ::open("/dev/null", O_RDONLY);
+    if (input < 0 || (input != STDIN_FILENO && ::dup2(input, STDIN_FILENO) < 0)) {
+        ReportAndExit(report);
+    }
+    // Whatever the service itself inherited stays with it.
+    ::close_range(STDERR_FILENO + 1, static_cast<unsigned>(report) - 1, 0);
+    ::close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
+    ::execve(program, argv, environ);
+    ReportAndExit(report);
+}
+
 } // namespace
 
 Spawned SpawnDetached(const std::string& program, const std::vector<std::string>& argv) {
-    const SpawnSetup setup(true);
     auto pointers = ArgumentPointers(argv);
-    pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, program.c_str(), setup.Actions(), setup.Attributes(),
-                                    pointers.data(), environ);
-    return error == 0 ? Spawned{pid, 0} : Spawned{0, error};
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return Spawned{0, errno};
+    }
+    const UniqueFd reading(ends[0]);
+    UniqueFd writing(ends[1]);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return Spawned{0, errno};
+    }
+    if (pid == 0) {
+        BecomeProgram(program.c_str(), pointers.data(), parent, writing.Get());
+    }
+    writing.Reset();
+    // Nothing to read once exec has closed the child's end: the program runs.
+    int error = 0;
+    ssize_t got = 0;
+    while ((got = ::read(reading.Get(), &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    if (got != static_cast<ssize_t>(sizeof error)) {
+        return Spawned{pid, 0};
+    }
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return Spawned{0, error};
 }
 
 int RunAndWait(const std::vector<std::string>& argv) {
     if (argv.empty()) {
         return -1;
     }
-    const SpawnSetup setup(false);
+    const SpawnSetup setup;
     auto pointers = ArgumentPointers(argv);
     pid_t pid = 0;
     if (::posix_spawnp(&pid, argv[0].c_str(), setup.Actions(), setup.Attributes(), pointers.data(),

@@ -14,7 +14,9 @@ struct Spawned {
 
 // Starts a program on its own: a session of its own (a Ctrl-C at the service's terminal
 // is not meant for it), no signal blocked or ignored, standard input from /dev/null, no
-// descriptor but the three standard ones.
+// descriptor but the three standard ones. It is killed (SIGKILL) when the calling thread
+// ends, so a service that dies takes the programs it launched with it; their own children
+// are not covered.
 // The caller reaps it.
 Spawned SpawnDetached(const std::string& program, const std::vector<std::string>& argv);
 

@@ -59,11 +59,18 @@ std::string UnitFileText(std::string_view description, std::string_view executab
     std::string text;
     text += "[Unit]\n";
     text += "Description=" + std::string(description) + "\n";
+    // A service that keeps failing stops being restarted: 5 starts in 10 minutes.
+    text += "StartLimitIntervalSec=600\n";
+    text += "StartLimitBurst=5\n";
     text += "\n";
     text += "[Service]\n";
     text += "Type=notify\n";
     text += "ExecStart=" + ExecStartWord(executable) + "\n";
-    text += "KillMode=process\n";
+    // On a stop the service ends its suite by name itself; what is left of the unit once
+    // it has exited (or crashed) is ended by systemd before a restart launches a new suite.
+    text += "KillMode=mixed\n";
+    text += "Restart=on-failure\n";
+    text += "RestartSec=5\n";
     text += "\n";
     text += "[Install]\n";
     text += "WantedBy=multi-user.target\n";

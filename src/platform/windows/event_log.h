@@ -12,6 +12,8 @@ inline constexpr const wchar_t* kEventSource = L"Ostrivan";
 // Event ids of the message table that the platform writes on its own.
 inline constexpr std::int32_t kEventErrorReport = 1;
 inline constexpr std::int32_t kEventUnseenMessageBox = 2;
+inline constexpr std::int32_t kEventLoosePermissions = 3;
+inline constexpr std::int32_t kEventOutsideJob = 4;
 inline constexpr std::int16_t kEventKindError = EVENTLOG_ERROR_TYPE;
 inline constexpr std::int16_t kEventKindWarning = EVENTLOG_WARNING_TYPE;
 

@@ -79,8 +79,8 @@ ProcessIdentity WindowsFormRuntime::LaunchProgram(const std::string& programPath
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(windowStyle);
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(program.c_str(), arguments.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &started)) {
+    if (!::CreateProcessW(program.c_str(), arguments.data(), nullptr, nullptr, FALSE,
+                          CREATE_SUSPENDED, nullptr, nullptr, &startup, &started)) {
         throw SystemFailure(::GetLastError(), programPath);
     }
     const KernelHandle process(started.hProcess);
@@ -88,7 +88,23 @@ ProcessIdentity WindowsFormRuntime::LaunchProgram(const std::string& programPath
     // Read while our handle still keeps the id from being handed on.
     ProcessIdentity launched{started.dwProcessId, 0};
     CreationTimeOf(started.hProcess, launched.creationTime);
+    ContainLaunched(process.Get(), programPath);
+    if (::ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
+        const DWORD error = ::GetLastError();
+        ::TerminateProcess(process.Get(), error);
+        throw SystemFailure(error, programPath);
+    }
     return launched;
+}
+
+void WindowsFormRuntime::ContainLaunched(HANDLE process, const std::string& programPath) {
+    if (job_.Contain(process)) {
+        return;
+    }
+    // The program still runs; the log says that it would outlive a service that dies.
+    eventLog_.Write(kEventKindWarning, kEventOutsideJob,
+                    ErrorReportText(SystemFailure(::GetLastError(), programPath)) +
+                        ": launched outside the service's job, it will not end with the service");
 }
 
 std::string WindowsFormRuntime::ApplicationFolder() {

@@ -3,6 +3,7 @@
 #include "platform/form_runtime.h"
 #include "platform/windows/event_log.h"
 #include "platform/windows/form_window.h"
+#include "platform/windows/launch_job.h"
 
 #include <functional>
 
@@ -10,7 +11,7 @@ namespace ostrivan::windows {
 
 // The form's runtime on Windows: the status label and timer of the form's window, message
 // boxes on an interactive desktop (logged and answered with their default where no one can
-// see them), programs started with CreateProcess.
+// see them), programs started with CreateProcess inside the service's job.
 class WindowsFormRuntime final : public FormRuntime {
 public:
     // The title of a message box that names none.
@@ -41,11 +42,15 @@ public:
     bool InteractiveDesktop() const { return interactive_; }
 
 private:
+    // Puts a suspended program in the job; one warning in the log when it cannot.
+    void ContainLaunched(HANDLE process, const std::string& programPath);
+
     FormWindow& window_;
     EventLog& eventLog_;
     FormEvents* events_ = nullptr;
     std::function<void(int)> processEnd_;
     bool interactive_;
+    LaunchJob job_;
 };
 
 } // namespace ostrivan::windows

@@ -2,6 +2,8 @@
 
 #include "platform/windows/command_text.h"
 
+#include <iterator>
+
 namespace ostrivan::windows {
 namespace {
 
@@ -11,6 +13,14 @@ constexpr DWORD kWaitHint = 30000;
 constexpr DWORD kDispatcherExitWait = 5000;
 // Error, warning and information entries.
 constexpr DWORD kTypesSupported = 7;
+// After a crash: restarted 5 s later twice, then every 60 s; the count starts again after a
+// day without failures.
+constexpr DWORD kFirstRestartDelay = 5000;
+constexpr DWORD kLaterRestartDelay = 60000;
+constexpr DWORD kFailureCountReset = 24 * 60 * 60;
+constexpr const wchar_t* kDescription =
+    L"Keeps the programs of the Ostrivan monitoring suite running: the alert and graph front "
+    L"programs, the trap receiver, the manager and the watcher.";
 
 void SetStringValue(HKEY key, const wchar_t* name, DWORD type, const std::wstring& value,
                     std::string_view what) {
@@ -41,6 +51,25 @@ void RegisterEventSource(const std::wstring& executable) {
     if (status != ERROR_SUCCESS) {
         throw SystemFailure(static_cast<DWORD>(status), "event source");
     }
+}
+
+// The service manager restarts a service whose process ended without reporting that it
+// stopped; the last action repeats for every later failure.
+bool SetFailureActions(SC_HANDLE service) {
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, kFirstRestartDelay},
+                           {SC_ACTION_RESTART, kFirstRestartDelay},
+                           {SC_ACTION_RESTART, kLaterRestartDelay}};
+    SERVICE_FAILURE_ACTIONSW failure{};
+    failure.dwResetPeriod = kFailureCountReset;
+    failure.cActions = static_cast<DWORD>(std::size(actions));
+    failure.lpsaActions = actions;
+    return ::ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) != FALSE;
+}
+
+bool SetDescription(SC_HANDLE service) {
+    std::wstring text = kDescription;
+    SERVICE_DESCRIPTIONW description{text.data()};
+    return ::ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description) != FALSE;
 }
 
 // The one line an administrator finds when a registration by command line (or by the
@@ -98,16 +127,30 @@ bool WindowsServiceHost::Register() {
     const std::wstring executable = ExecutablePath();
     const std::wstring imagePath = QuotedPath(executable);
     const DWORD type = SERVICE_WIN32_OWN_PROCESS | (interactive_ ? SERVICE_INTERACTIVE_PROCESS : 0);
-    const ServiceManagerHandle service(
-        ::CreateServiceW(manager.Get(), kServiceName, Widen(kDisplayName).c_str(),
-                         SERVICE_QUERY_STATUS, type, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                         imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    const ServiceManagerHandle service(::CreateServiceW(
+        manager.Get(), kServiceName, Widen(kDisplayName).c_str(),
+        SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG | SERVICE_START, type, SERVICE_AUTO_START,
+        SERVICE_ERROR_NORMAL, imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service) {
         ReportCommandFailure(eventLog_, "-install", ::GetLastError(), "CreateService");
         return false;
     }
     RegisterEventSource(executable);
+    // The service is registered and runs without them: a refusal is worth a warning only.
+    if (!SetFailureActions(service.Get())) {
+        WarnConfiguration("the restart after a failure");
+    }
+    if (!SetDescription(service.Get())) {
+        WarnConfiguration("the description");
+    }
     return true;
+}
+
+void WindowsServiceHost::WarnConfiguration(std::string_view what) {
+    const DWORD error = ::GetLastError();
+    eventLog_.Write(kEventKindWarning, kEventErrorReport,
+                    "-install registered the service without " + std::string(what) + ": " +
+                        ErrorReportText(SystemFailure(error, "ChangeServiceConfig2")));
 }
 
 void WindowsServiceHost::WriteEvent(std::int16_t kind, std::int32_t id, const std::string& text) {

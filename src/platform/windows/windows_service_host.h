@@ -51,6 +51,8 @@ private:
     static DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, LPVOID eventData,
                                        LPVOID self);
 
+    // One warning in the log for a part of the registration the manager refused.
+    void WarnConfiguration(std::string_view what);
     void RunDispatcher();
     void ServiceStarting();
     DWORD HandleControl(DWORD control);

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The service installed under a real systemd (PID 1 of a container) dies of SIGSEGV:
+# systemd notes the failure, ends every program of the dead run, restarts the service
+# after RestartSec, and the new run launches exactly one suite; a stop afterwards still
+# ends the suite by the service's own sequence.
+#
+# Usage: crash_restart_test.sh O_SERVICE STANDIN
+# Exit status: 0 passed, 1 failed, 77 skipped (no systemd-nspawn or debootstrap).
+set -euo pipefail
+
+SERVICE_BINARY=$1
+STANDIN=$2
+# shellcheck source=container.sh
+source "${OSTRIVAN_CONTAINER_LIBRARY:?}"
+
+SUITE=/opt/ostrivan
+UNIT=/etc/systemd/system/ostrivan.service
+PROGRAMS=(o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_manager.exe
+          vantorelle_watcher.exe)
+
+log() { printf '[%s] %s\n' "$(date +%T)" "$*"; }
+pass() { log "ok: $*"; }
+fail() {
+    log "FAILED: $*"
+    echo "--- journal of ostrivan.service"
+    ct journalctl -b -u ostrivan --no-pager 2>/dev/null | tail -n 60 || true
+    exit 1
+}
+
+# Process ids running the suite folder's copy of a program, one a line.
+pids_of() {
+    ct sh -c 'for p in /proc/[0-9]*; do
+        [ "$(readlink "$p/exe" 2>/dev/null)" = "$1" ] && echo "${p#/proc/}"; done; true' \
+        sh "$SUITE/$1"
+}
+# True when exactly one process runs each program of the suite.
+one_suite() {
+    local program
+    for program in "${PROGRAMS[@]}"; do
+        [ "$(pids_of "$program" | wc -l)" -eq 1 ] || return 1
+    done
+}
+no_suite() {
+    local program
+    for program in "${PROGRAMS[@]}"; do
+        [ -z "$(pids_of "$program")" ] || return 1
+    done
+}
+suite_pids() {
+    local program
+    for program in "${PROGRAMS[@]}"; do pids_of "$program"; done | sort -n | tr '\n' ' '
+}
+poll() { # SECONDS COMMAND...: on this machine
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.2
+    done
+}
+journal_has() { ct journalctl -b -u ostrivan --no-pager | grep -qF -- "$1"; }
+main_pid() { ct systemctl show -p MainPID --value ostrivan; }
+restarted_once() { [ "$(ct systemctl show -p NRestarts --value ostrivan)" = 1 ]; }
+active() { [ "$(ct systemctl is-active ostrivan)" = active ]; }
+
+systemd_tree "${OSTRIVAN_SYSTEMD_TREE_ROOT:?}"
+log "booting the container"
+container_start "$OSTRIVAN_SYSTEMD_TREE_ROOT"
+
+ct_put "$SERVICE_BINARY" "$SUITE/o-service"
+for program in "${PROGRAMS[@]}"; do ct_put "$STANDIN" "$SUITE/$program"; done
+ct chmod 755 "$SUITE/o-service" "${PROGRAMS[@]/#/$SUITE/}"
+
+log "installing"
+ct "$SUITE/o-service" -install || fail "-install failed"
+unit=$(ct cat "$UNIT") || fail "-install wrote no unit"
+for line in Restart=on-failure RestartSec=5 KillMode=mixed StartLimitIntervalSec=600 \
+            StartLimitBurst=5; do
+    grep -qxF "$line" <<<"$unit" || fail "the unit lacks $line: $unit"
+done
+pass "the unit restarts on failure after 5 s, at most 5 starts in 10 minutes, KillMode=mixed"
+verify=$(ct systemd-analyze verify "$UNIT" 2>&1) || fail "systemd-analyze verify: $verify"
+[ -z "$verify" ] || fail "systemd-analyze verify is not clean: $verify"
+pass "systemd-analyze verify is clean"
+
+# A shorter wait before the restart, and no core file in the tree.
+ct mkdir -p "$UNIT.d"
+ct sh -c "printf '[Service]\nRestartSec=1\nLimitCORE=0\n' >$UNIT.d/test.conf"
+ct systemctl daemon-reload
+
+log "starting"
+ct systemctl start ostrivan || fail "systemctl start"
+poll 30 one_suite || fail "the suite was not launched: $(suite_pids)"
+OLD_MAIN=$(main_pid)
+OLD_SUITE=$(suite_pids)
+pass "running as $OLD_MAIN with its suite: $OLD_SUITE"
+
+log "killing the service's main process with SIGSEGV"
+ct sh -c "kill -SEGV $OLD_MAIN"
+poll 30 journal_has "Main process exited, code=killed, status=11/SEGV" \
+    || fail "the journal shows no failure"
+pass "journal: Main process exited, code=killed, status=11/SEGV"
+poll 30 restarted_once || fail "the service was not restarted"
+poll 30 active || fail "the restarted service is not active"
+NEW_MAIN=$(main_pid)
+[ "$NEW_MAIN" != "$OLD_MAIN" ] || fail "the main process is the old one"
+pass "restarted once (NRestarts=1), now as $NEW_MAIN"
+poll 30 one_suite || fail "not exactly one suite after the restart: $(suite_pids)"
+NEW_SUITE=$(suite_pids)
+for pid in $OLD_SUITE; do
+    [[ " $NEW_SUITE " != *" $pid "* ]] || fail "process $pid of the dead run still runs"
+done
+pass "none of the dead run's programs is left; one new suite runs: $NEW_SUITE"
+
+log "stopping"
+declare -A running
+for program in "${PROGRAMS[@]}"; do running[$program]=$(pids_of "$program"); done
+ct systemctl stop ostrivan || fail "systemctl stop"
+poll 10 no_suite || fail "the stop left programs of the suite: $(suite_pids)"
+for program in "${PROGRAMS[@]}"; do
+    journal_has "terminated $program (pid ${running[$program]}, " \
+        || fail "the service did not end $program (pid ${running[$program]}) itself"
+done
+journal_has "Configuration Service Stopped" || fail "the service did not report its stop"
+pass "the stop ended the suite by the service's own sequence"
+state=$(ct systemctl is-active ostrivan || true)
+[ "$state" = inactive ] || fail "after the stop the unit is $state"
+pass "the unit is inactive"
+log "all passed"
