@@ -47,7 +47,7 @@ constexpr const char* kRestrictions =
     "LockPersonality=yes\n"
     "# The suite's programs are built for this machine's own architecture.\n"
     "SystemCallArchitectures=native\n"
-    "# Containers are watched from outside; the suite creates no namespaces or mounts.\n"
+    "# Monitoring creates no namespaces and mounts nothing.\n"
     "RestrictNamespaces=yes\n"
     "PrivateMounts=yes\n"
     "# No hardware devices: the suite measures through /proc, /sys and the network.\n"
