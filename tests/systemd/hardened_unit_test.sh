@@ -2,8 +2,9 @@
 # The unit that `o-service -install` writes, under a real systemd: it passes
 # `systemd-analyze verify` and rates 5.0 or lower in `systemd-analyze security`, and inside
 # its restrictions the suite keeps what monitoring needs. Sweeps come every second through
-# libfaketime. A stray tool runs under another account, so that ending it needs CAP_KILL and
-# recognising it needs CAP_SYS_PTRACE.
+# libfaketime. Strays run under another account, so that ending them needs CAP_KILL, and
+# recognising one whose name is longer than its 15-character comm needs CAP_SYS_PTRACE
+# (reading its /proc/PID/exe).
 #
 # Usage: hardened_unit_test.sh O-SERVICE STANDIN
 set -euo pipefail
@@ -96,8 +97,15 @@ ct_wait 30 sh -c "test -n \"\$(for p in /proc/[0-9]*; do
     [ \"\$(readlink \$p/exe 2>/dev/null)\" = $suite/vantorelle_manager.exe ] && echo x; done)\"" ||
     fail "the killed manager (pid $manager) was not launched again"
 
-# A stop ends the suite, each program by the service itself.
+# A stop ends the suite, each program by the service itself, and a copy of another account
+# known only by its exe.
+copy=$(ct sh -c "setpriv --reuid=65534 --regid=65534 --clear-groups $suite/vantorelle_snmptrap.exe \
+    </dev/null >/dev/null 2>&1 & echo \$!")
+ct_wait 10 sh -c "[ \"\$(readlink /proc/$copy/exe)\" = $suite/vantorelle_snmptrap.exe ]" ||
+    fail "the copy of vantorelle_snmptrap.exe did not start"
 ct systemctl stop ostrivan || fail "systemctl stop ostrivan"
+journal_has "terminated vantorelle_snmptrap.exe (pid $copy," ||
+    fail "the stop did not end vantorelle_snmptrap.exe of another account (pid $copy)"
 [ "$(ct systemctl show -p Result --value ostrivan)" = success ] || fail "the stop did not succeed"
 for program in o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_manager.exe \
     vantorelle_watcher.exe; do
