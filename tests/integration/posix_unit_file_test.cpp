@@ -3,13 +3,40 @@
 
 #include <syslog.h>
 
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace ostrivan::posix {
 namespace {
 
+// The unit's text without its restrictions, which must close the [Service] section.
+std::string WithoutRestrictions(const std::string& unit) {
+    const auto from = unit.find("# Restrictions.");
+    const auto to = unit.find("\n[Install]");
+    if (from == std::string::npos || to == std::string::npos || to < from) {
+        return "(no restrictions at the end of [Service]) " + unit;
+    }
+    return unit.substr(0, from) + unit.substr(to);
+}
+
+std::vector<std::string> Values(const std::string& unit, const std::string& key) {
+    std::vector<std::string> values;
+    std::istringstream lines(unit);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(key + "=")) {
+            values.push_back(line.substr(key.size() + 1));
+        }
+    }
+    return values;
+}
+
 TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuiteAndIsRestartedAfterAFailure) {
-    EXPECT_EQ(UnitFileText("Ostrivan Monitoring Service", "/opt/ostrivan/o-service"),
+    EXPECT_EQ(WithoutRestrictions(
+                  UnitFileText("Ostrivan Monitoring Service", "/opt/ostrivan/o-service")),
               "[Unit]\n"
               "Description=Ostrivan Monitoring Service\n"
               "StartLimitIntervalSec=600\n"
@@ -24,6 +51,45 @@ TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuiteAndIsRestartedAfterAFai
               "\n"
               "[Install]\n"
               "WantedBy=multi-user.target\n");
+}
+
+TEST(UnitFile, RestrictsNothingThatTheSuiteNeeds) {
+    const auto unit = UnitFileText("Ostrivan Monitoring Service", "/opt/ostrivan/o-service");
+    // Ending any process, reading any process's /proc entries, ping and SNMP traps.
+    const auto capabilities = Values(unit, "CapabilityBoundingSet");
+    ASSERT_EQ(capabilities.size(), 1U);
+    for (const char* needed :
+         {"CAP_KILL", "CAP_SYS_PTRACE", "CAP_NET_RAW", "CAP_NET_BIND_SERVICE"}) {
+        EXPECT_NE((" " + capabilities[0] + " ").find(std::string(" ") + needed + " "),
+                  std::string::npos)
+            << needed;
+    }
+    EXPECT_EQ(Values(unit, "RestrictAddressFamilies"),
+              std::vector<std::string>{"AF_UNIX AF_INET AF_INET6 AF_NETLINK"});
+    // Hiding processes, /tmp or /home, the network, or writable code would break suites.
+    for (const char* taken :
+         {"ProtectProc", "ProcSubset", "PrivateTmp", "ProtectHome", "PrivateNetwork",
+          "IPAddressDeny", "MemoryDenyWriteExecute", "PrivateUsers", "User", "DynamicUser"}) {
+        EXPECT_TRUE(Values(unit, taken).empty()) << taken;
+    }
+    // The suite writes in its own folder, also where ProtectSystem makes the rest read-only.
+    EXPECT_EQ(Values(unit, "ProtectSystem"), std::vector<std::string>{"full"});
+    EXPECT_EQ(Values(unit, "ReadWritePaths"), std::vector<std::string>{"\"/opt/ostrivan\""});
+    EXPECT_EQ(Values(UnitFileText("x", "/o-service"), "ReadWritePaths"),
+              std::vector<std::string>{"\"/\""});
+}
+
+TEST(UnitFile, NamesTheSuiteFolderAsOnePathWord) {
+    EXPECT_EQ(PathListWord("/opt/my suite"), "\"/opt/my suite\"");
+    // Path lists expand specifiers but no variables, and unquote like a shell.
+    EXPECT_EQ(PathListWord("/opt/100%/$HOME"), "\"/opt/100%%/$HOME\"");
+    EXPECT_EQ(PathListWord("/opt/a\"b\\c"), "\"/opt/a\\\"b\\\\c\"");
+    EXPECT_EQ(PathListWord("/opt/a\nb"), std::nullopt);
+    // Such a folder stays writable (no ProtectSystem) and starts no directive of its own.
+    const auto unit = UnitFileText("x", "/opt/a\nReadOnlyPaths=/\n/o-service");
+    EXPECT_TRUE(Values(unit, "ProtectSystem").empty());
+    EXPECT_TRUE(Values(unit, "ReadWritePaths").empty());
+    EXPECT_TRUE(Values(unit, "ReadOnlyPaths").empty());
 }
 
 TEST(UnitFile, QuotesThePathSoThatSystemdExpandsNothingInIt) {

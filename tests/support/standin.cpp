@@ -7,16 +7,23 @@
 //   hold=MIB    keep MIB MiB resident
 //   exit=CODE   exit with CODE ...
 //   after=MS    ... MS milliseconds after the start (default 0), of the run's clock
+//   net=FILE    at the start, bind a UDP socket to port 162 (below 1024, where SNMP traps
+//               arrive) and open a raw ICMP socket (as ping does), and write one line for
+//               each into FILE: "udp 162: ok" or "udp 162: <error>", "raw icmp: ..."
 // Other arguments (the watcher's 900) are ignored.
 #include "standin_clock.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -31,6 +38,7 @@ struct Orders {
     std::uint64_t holdMiB = 0;
     std::optional<int> exitCode;
     std::uint64_t afterMs = 0;
+    std::string netReport;
 };
 
 std::string OwnName() {
@@ -66,6 +74,37 @@ void Apply(const std::string& word, Orders& orders) {
         orders.exitCode = std::stoi(value);
     } else if (key == "after") {
         orders.afterMs = std::stoull(value);
+    } else if (key == "net") {
+        orders.netReport = value;
+    }
+}
+
+// "ok" when the socket could be made (and bound, for a port), else why not.
+std::string Outcome(int type, int protocol, std::uint16_t port) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    std::string outcome = "ok";
+    if (port != 0) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            outcome = std::strerror(errno);
+        }
+    }
+    ::close(fd);
+    return outcome;
+}
+
+void ReportNetwork(const std::string& file) {
+    const std::string report = "udp 162: " + Outcome(SOCK_DGRAM, IPPROTO_UDP, 162) +
+                               "\nraw icmp: " + Outcome(SOCK_RAW, IPPROTO_ICMP, 0) + "\n";
+    if (FILE* out = std::fopen(file.c_str(), "w")) {
+        std::fputs(report.c_str(), out);
+        std::fclose(out);
     }
 }
 
@@ -93,6 +132,10 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
         std::fprintf(stderr, "standin: bad order: %s\n", error.what());
         return 64;
+    }
+
+    if (!orders.netReport.empty()) {
+        ReportNetwork(orders.netReport);
     }
 
     // Every page written, so that all of it is resident.

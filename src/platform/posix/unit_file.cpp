@@ -1,5 +1,7 @@
 #include "platform/posix/unit_file.h"
 
+#include "platform/posix/self_executable.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -24,7 +26,75 @@ bool IsSectionHeader(std::string_view line) {
     return line.size() >= 2 && line.front() == '[' && line.back() == ']';
 }
 
+// The restrictions close with ProtectSystem, then ReadWritePaths for the suite's folder.
+constexpr const char* kRestrictions =
+    "# Restrictions. The suite keeps the network (TCP, UDP, raw ICMP), ports below 1024, its\n"
+    "# own folder writable, every process's /proc entries and the right to end any process.\n"
+    "# Left open on purpose: /proc (the sweep reads every process), /tmp and /home (shared\n"
+    "# with other software), writable code (programs with JIT compilers).\n"
+    "# No program of the suite tunes the kernel, loads modules or reads the kernel log.\n"
+    "ProtectKernelTunables=yes\n"
+    "ProtectKernelModules=yes\n"
+    "ProtectKernelLogs=yes\n"
+    "# systemd tracks the suite in the unit's control group; nothing in it writes cgroups.\n"
+    "ProtectControlGroups=yes\n"
+    "# Monitoring reads the clock and the host name; it never sets them.\n"
+    "ProtectClock=yes\n"
+    "ProtectHostname=yes\n"
+    "# No real-time scheduling, set-user-id files or foreign personalities in a monitor.\n"
+    "RestrictRealtime=yes\n"
+    "RestrictSUIDSGID=yes\n"
+    "LockPersonality=yes\n"
+    "# The suite's programs are built for this machine's own architecture.\n"
+    "SystemCallArchitectures=native\n"
+    "# Monitoring creates no namespaces and mounts nothing.\n"
+    "RestrictNamespaces=yes\n"
+    "PrivateMounts=yes\n"
+    "# No hardware devices: the suite measures through /proc, /sys and the network.\n"
+    "PrivateDevices=yes\n"
+    "# Run as root already, the suite gains nothing from set-user-id programs.\n"
+    "NoNewPrivileges=yes\n"
+    "# Local, internet (TCP, UDP, ICMP) and netlink (address lookups) sockets; no capture.\n"
+    "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
+    "# Kept: ending any process and reading its /proc entries (KILL, SYS_PTRACE), raw ICMP\n"
+    "# and ports below 1024 (NET_RAW, NET_BIND_SERVICE), root's access to files (DAC_*,\n"
+    "# FOWNER, CHOWN) and dropping to another account (SETUID, SETGID).\n"
+    "CapabilityBoundingSet=CAP_KILL CAP_SYS_PTRACE CAP_NET_RAW CAP_NET_BIND_SERVICE "
+    "CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER CAP_CHOWN CAP_SETUID CAP_SETGID\n"
+    "# Calls no monitoring program makes. A filtered call fails with EPERM; it does not kill.\n"
+    "SystemCallFilter=~@clock @cpu-emulation @debug @module @mount @obsolete @raw-io @reboot "
+    "@swap\n"
+    "SystemCallErrorNumber=EPERM\n";
+
+// /usr, /boot and /etc read-only, the suite's folder writable even where it lies among them.
+// A folder that no ReadWritePaths word can name (a control character in it) is left as it
+// is, without ProtectSystem, rather than made read-only.
+std::string ReadOnlySystemBut(std::string_view folder) {
+    const auto word = PathListWord(folder.empty() ? "/" : folder);
+    if (!word) {
+        return "";
+    }
+    return "# /usr, /boot and /etc read-only; the suite's own folder stays writable.\n"
+           "ProtectSystem=full\n"
+           "ReadWritePaths=" +
+           *word + "\n";
+}
+
 } // namespace
+
+std::optional<std::string> PathListWord(std::string_view path) {
+    std::string word = "\"";
+    for (const char c : path) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            return std::nullopt;
+        }
+        if (c == '"' || c == '\\') {
+            word += '\\';
+        }
+        word += c == '%' ? "%%" : std::string(1, c);
+    }
+    return word + "\"";
+}
 
 std::string ExecStartWord(std::string_view path) {
     std::string word = "\"";
@@ -71,6 +141,8 @@ std::string UnitFileText(std::string_view description, std::string_view executab
     text += "KillMode=mixed\n";
     text += "Restart=on-failure\n";
     text += "RestartSec=5\n";
+    text += kRestrictions;
+    text += ReadOnlySystemBut(FolderOf(executable));
     text += "\n";
     text += "[Install]\n";
     text += "WantedBy=multi-user.target\n";

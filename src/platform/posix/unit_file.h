@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,14 @@ inline constexpr const char* kDefaultUnitDirectory = "/etc/systemd/system";
 // characters escaped, and '%' and '$' doubled so that systemd expands nothing in it.
 std::string ExecStartWord(std::string_view path);
 
+// A path as one double-quoted word of a path list such as ReadWritePaths: quotes and
+// backslashes escaped, '%' doubled; none for a path with a control character, which such a
+// list cannot hold.
+std::optional<std::string> PathListWord(std::string_view path);
+
 // The unit that runs `executable` as a notify service. KillMode=process: when the unit
-// stops, only the service is signalled, and it terminates its suite itself.
+// stops, only the service is signalled, and it terminates its suite itself. The restrictions
+// at the end of [Service] leave the suite what monitoring needs.
 std::string UnitFileText(std::string_view description, std::string_view executable);
 
 // `existing` (the text of the parameter file, possibly empty) with `key` set to `value` in

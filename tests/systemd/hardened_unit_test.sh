@@ -1,0 +1,115 @@
+#!/bin/bash
+# The unit that `o-service -install` writes, under a real systemd: it passes
+# `systemd-analyze verify` and rates 5.0 or lower in `systemd-analyze security`, and inside
+# its restrictions the suite keeps what monitoring needs. Sweeps come every second through
+# libfaketime. Strays run under another account, so that ending them needs CAP_KILL, and
+# recognising one whose name is longer than its 15-character comm needs CAP_SYS_PTRACE
+# (reading its /proc/PID/exe).
+#
+# Usage: hardened_unit_test.sh O-SERVICE STANDIN
+set -euo pipefail
+
+# The service in the container ends processes by suite name, as do the host's own service
+# tests machine-wide, which reach into the container: wait for them as they wait for us.
+readonly table_lock=/tmp/ostrivan-process-table.lock
+if [ -z "${OSTRIVAN_TABLE_LOCKED:-}" ] && command -v flock >/dev/null; then
+    OSTRIVAN_TABLE_LOCKED=1 exec flock --close "$table_lock" bash "$0" "$@"
+fi
+
+readonly service=$1 standin=$2
+readonly suite=/opt/ostrivan
+readonly report=$suite/network-report
+readonly faketime=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
+
+# shellcheck source=container.sh
+source "$OSTRIVAN_CONTAINER_LIBRARY"
+systemd_tree "$OSTRIVAN_SYSTEMD_TREE_ROOT"
+container_start "$OSTRIVAN_SYSTEMD_TREE_ROOT"
+
+fail() {
+    echo "FAIL: $*" >&2
+    ct journalctl -b -u ostrivan --no-pager >&2 || true
+    exit 1
+}
+
+journal_has() {
+    ct journalctl -b -u ostrivan --no-pager | grep -qF -- "$1"
+}
+
+# Pids of the processes running from the suite's copy of a program.
+pids_of() {
+    ct sh -c 'for p in /proc/[0-9]*; do
+        [ "$(readlink "$p/exe" 2>/dev/null)" = "$1" ] && echo "${p#/proc/}"; done; true' \
+        sh "$suite/$1"
+}
+
+ct_put "$service" "$suite/o-service"
+for program in o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_manager.exe \
+    vantorelle_watcher.exe rrdtool.exe; do
+    ct_put "$standin" "$suite/$program"
+done
+ct "$suite/o-service" -install >/dev/null || fail "o-service -install"
+
+# The unit as -install wrote it, before the test's own drop-in.
+verify=$(ct systemd-analyze verify ostrivan.service 2>&1) || fail "verify: $verify"
+[ -z "$verify" ] || fail "systemd-analyze verify ostrivan.service: $verify"
+exposure=$(ct systemd-analyze security --offline=true --threshold=50 ostrivan.service 2>&1) ||
+    fail "exposure above 5.0: $(tail -n 1 <<<"$exposure")"
+tail -n 1 <<<"$exposure"
+
+# Sweeps every second; the alert program reports what the network lets it do.
+ct mkdir -p /etc/systemd/system/ostrivan.service.d
+ct sh -c 'cat >/etc/systemd/system/ostrivan.service.d/test.conf' <<EOF
+[Service]
+Environment=LD_PRELOAD=$faketime "FAKETIME=+0 x60"
+Environment="STANDIN_O_ALERTS_EXE=net=$report"
+LimitCORE=0
+EOF
+ct systemctl daemon-reload
+ct systemctl start ostrivan || fail "systemctl start ostrivan"
+
+# The restrictions reach the suite.
+alerts=$(pids_of o-alerts.exe)
+[ -n "$alerts" ] || fail "o-alerts.exe was not launched"
+status=$(ct cat "/proc/$alerts/status")
+grep -qP '^Seccomp:\t2$' <<<"$status" || fail "no system-call filter on the suite: $status"
+grep -qP '^NoNewPrivs:\t1$' <<<"$status" || fail "no NoNewPrivileges on the suite: $status"
+
+# A port below 1024 and raw ICMP, reported into the suite's own folder.
+ct_wait 30 test -s "$report" || fail "o-alerts.exe wrote no network report"
+network=$(ct cat "$report")
+grep -qx 'udp 162: ok' <<<"$network" || fail "binding UDP port 162: $network"
+grep -qx 'raw icmp: ok' <<<"$network" || fail "raw ICMP socket: $network"
+
+# A stray tool of another account is ended by a sweep.
+stray=$(ct sh -c "setpriv --reuid=65534 --regid=65534 --clear-groups $suite/rrdtool.exe \
+    </dev/null >/dev/null 2>&1 & echo \$!")
+ct_wait 30 sh -c "journalctl -b -u ostrivan | grep -qF 'terminated rrdtool.exe (pid $stray,'" ||
+    fail "the stray rrdtool.exe (pid $stray, another account) was not ended"
+ct_wait 10 test ! -e "/proc/$stray" || fail "rrdtool.exe (pid $stray) still runs"
+
+# A killed manager is launched again.
+manager=$(pids_of vantorelle_manager.exe)
+[ -n "$manager" ] || fail "no manager runs"
+ct sh -c "kill -KILL $manager"
+ct_wait 30 sh -c "test -n \"\$(for p in /proc/[0-9]*; do
+    [ \"\${p#/proc/}\" != $manager ] &&
+    [ \"\$(readlink \$p/exe 2>/dev/null)\" = $suite/vantorelle_manager.exe ] && echo x; done)\"" ||
+    fail "the killed manager (pid $manager) was not launched again"
+
+# A stop ends the suite, each program by the service itself, and a copy of another account
+# known only by its exe.
+copy=$(ct sh -c "setpriv --reuid=65534 --regid=65534 --clear-groups $suite/vantorelle_snmptrap.exe \
+    </dev/null >/dev/null 2>&1 & echo \$!")
+ct_wait 10 sh -c "[ \"\$(readlink /proc/$copy/exe)\" = $suite/vantorelle_snmptrap.exe ]" ||
+    fail "the copy of vantorelle_snmptrap.exe did not start"
+ct systemctl stop ostrivan || fail "systemctl stop ostrivan"
+journal_has "terminated vantorelle_snmptrap.exe (pid $copy," ||
+    fail "the stop did not end vantorelle_snmptrap.exe of another account (pid $copy)"
+[ "$(ct systemctl show -p Result --value ostrivan)" = success ] || fail "the stop did not succeed"
+for program in o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_manager.exe \
+    vantorelle_watcher.exe; do
+    journal_has "terminated $program (pid" || fail "the stop did not end $program"
+    [ -z "$(pids_of "$program")" ] || fail "$program still runs after the stop"
+done
+echo "PASS: the hardened unit runs the suite"
