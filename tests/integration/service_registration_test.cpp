@@ -35,7 +35,7 @@ TEST(Registration, InstallWritesTheUnitAndItsParameterAndStartsNothing) {
     EXPECT_NE(unit->find("Type=notify\n"), std::string::npos);
     EXPECT_NE(unit->find("ExecStart=\"" + run.Folder() + "/o-service\"\n"), std::string::npos)
         << *unit;
-    EXPECT_NE(unit->find("KillMode=process\n"), std::string::npos);
+    EXPECT_NE(unit->find("KillMode=mixed\n"), std::string::npos);
     EXPECT_NE(unit->find("WantedBy=multi-user.target\n"), std::string::npos);
     EXPECT_EQ(posix::ReadSmallFile(run.UnitFolder() + "/ostrivan.parameters"),
               "[Parameters]\nTimerInterval=60000\n");
