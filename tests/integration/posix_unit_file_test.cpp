@@ -35,22 +35,22 @@ std::vector<std::string> Values(const std::string& unit, const std::string& key)
 }
 
 TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuiteAndIsRestartedAfterAFailure) {
-    EXPECT_EQ(WithoutRestrictions(
-                  UnitFileText("Ostrivan Monitoring Service", "/opt/ostrivan/o-service")),
-              "[Unit]\n"
-              "Description=Ostrivan Monitoring Service\n"
-              "StartLimitIntervalSec=600\n"
-              "StartLimitBurst=5\n"
-              "\n"
-              "[Service]\n"
-              "Type=notify\n"
-              "ExecStart=\"/opt/ostrivan/o-service\"\n"
-              "KillMode=mixed\n"
-              "Restart=on-failure\n"
-              "RestartSec=5\n"
-              "\n"
-              "[Install]\n"
-              "WantedBy=multi-user.target\n");
+    EXPECT_EQ(
+        WithoutRestrictions(UnitFileText("Ostrivan Monitoring Service", "/opt/ostrivan/o-service")),
+        "[Unit]\n"
+        "Description=Ostrivan Monitoring Service\n"
+        "StartLimitIntervalSec=600\n"
+        "StartLimitBurst=5\n"
+        "\n"
+        "[Service]\n"
+        "Type=notify\n"
+        "ExecStart=\"/opt/ostrivan/o-service\"\n"
+        "KillMode=mixed\n"
+        "Restart=on-failure\n"
+        "RestartSec=5\n"
+        "\n"
+        "[Install]\n"
+        "WantedBy=multi-user.target\n");
 }
 
 TEST(UnitFile, RestrictsNothingThatTheSuiteNeeds) {
