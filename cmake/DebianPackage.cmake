@@ -5,19 +5,7 @@
 set(OSTRIVAN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging/deb)
 set(OSTRIVAN_DOC_DIR usr/share/doc/ostrivan-service)
 
-# The product version as the suite writes it: 4.0.49 is 4.00.0049.
-function(ostrivan_padded out number width)
-    string(LENGTH "${number}" length)
-    set(text "${number}")
-    while(length LESS width)
-        string(PREPEND text "0")
-        math(EXPR length "${length} + 1")
-    endwhile()
-    set(${out} "${text}" PARENT_SCOPE)
-endfunction()
-ostrivan_padded(minor ${PROJECT_VERSION_MINOR} 2)
-ostrivan_padded(patch ${PROJECT_VERSION_PATCH} 4)
-set(OSTRIVAN_PACKAGE_VERSION "${PROJECT_VERSION_MAJOR}.${minor}.${patch}")
+include(${PROJECT_SOURCE_DIR}/cmake/ProductVersion.cmake)
 
 install(TARGETS o-service RUNTIME DESTINATION opt/ostrivan)
 install(FILES ${OSTRIVAN_PACKAGING_DIR}/copyright DESTINATION ${OSTRIVAN_DOC_DIR})

@@ -60,6 +60,17 @@ expect_eq() { # what expected actual
     [ "$2" = "$3" ] || fail "$1: expected \"$2\", got \"$3\""
     pass "$1"
 }
+
+# A failed -install or -remove writes exactly one event line: "<action> failed: [code] ... (call)".
+expect_failure_line() { # exe action code call
+    local events="$WORK/failure$2.log" line
+    WINEDEBUG=-all,+eventlog wine "$1" "$2" >/dev/null 2>"$events" || true
+    line=$(grep -o "L\"$2 failed: [^\"]*\"" "$events") || fail "no event line: $(cat "$events")"
+    [ "$(wc -l <<<"$line")" = 1 ] || fail "more than one line: $line"
+    [[ "$line" == "L\"$2 failed: [$3] "*" ($4)\"" ]] || fail "the line reads $line"
+    pass "event log: $line"
+}
+
 # Seconds with milliseconds since $1 (from now_ms).
 now_ms() { date +%s%3N; }
 elapsed() { local ms=$(( $(now_ms) - $1 )); printf '%d.%03d s' $(( ms / 1000 )) $(( ms % 1000 )); }
@@ -236,12 +247,7 @@ pass "the service runs (process $SERVICE_PID) and launched the suite from its fo
 expect_eq "one installed-programs entry" "$VERSION" "$(installed_versions)"
 
 log "a second -install fails and says why in the event log"
-WINEDEBUG=-all,+eventlog wine "$SERVICE_EXE" -install >/dev/null 2>"$WORK/install-again.log" || true
-line=$(grep -o 'L"-install failed: [^"]*"' "$WORK/install-again.log") \
-    || fail "no event line: $(cat "$WORK/install-again.log")"
-[ "$(wc -l <<<"$line")" = 1 ] || fail "more than one line: $line"
-[[ "$line" == 'L"-install failed: [1073] '*' (CreateService)"' ]] || fail "the line reads $line"
-pass "event log: $line"
+expect_failure_line "$SERVICE_EXE" -install 1073 CreateService
 registration_as_install
 expect_eq "the running service is untouched" "RUNNING $SERVICE_PID" "$(tool query Ostrivan)"
 
@@ -304,12 +310,7 @@ pass "no program of the suite is left running"
 
 log "-remove with nothing registered fails and says why in the event log"
 cp "$BUILD/o-service.exe" "$C_DRIVE/o-service.exe"
-WINEDEBUG=-all,+eventlog wine 'C:\o-service.exe' -remove >/dev/null 2>"$WORK/remove-again.log" || true
-line=$(grep -o 'L"-remove failed: [^"]*"' "$WORK/remove-again.log") \
-    || fail "no event line: $(cat "$WORK/remove-again.log")"
-[ "$(wc -l <<<"$line")" = 1 ] || fail "more than one line: $line"
-[[ "$line" == 'L"-remove failed: [1060] '*' (OpenService)"' ]] || fail "the line reads $line"
-pass "event log: $line"
+expect_failure_line 'C:\o-service.exe' -remove 1060 OpenService
 
 log "package $MSI_NAME: $(stat -c %s "$MSI") bytes; install $INSTALL_TIME, upgrade $UPGRADE_TIME," \
     "uninstall $UNINSTALL_TIME"
