@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/process_api.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ostrivan {
+
+// What the service did to one process.
+enum class Action : std::uint8_t {
+    Launched,           // a program of the suite was started
+    Terminated,         // a process was ended by the service
+    TerminationRefused, // the platform refused to end it
+    AlreadyGone,        // it had ended, or its id moved on, before the service acted
+};
+
+// Why the service did it.
+enum class ActionReason : std::uint8_t {
+    StartUp,            // a launch of the start-up sequence
+    ManagerFirstLaunch, // the keeper's first launch of the manager
+    ManagerEnded,       // the manager had ended; `exitCode` holds its code
+    ManagerOverCeiling, // the manager's working set passed the ceiling; `workingSet` holds it
+    ShortLivedTool,     // a short-lived tool seen by the last sweep
+    OverdueCheck,       // a check program overdue; `firstSeenUtc` holds its first sighting
+    StartupList,        // a stale side program of the start-up sequence's list
+    ShutdownList,       // a program of the shutdown list
+};
+
+// One action with its reason, as the supervision code records it.
+struct ActionRecord {
+    Action action = Action::Launched;
+    ActionReason reason = ActionReason::StartUp;
+    std::string program; // the normalized image name, or the launched program's file name
+    ProcessId pid = 0;
+    std::uint32_t exitCode = 0;    // ManagerEnded
+    std::uint64_t workingSet = 0;  // ManagerOverCeiling, in bytes
+    std::int64_t firstSeenUtc = 0; // OverdueCheck: seconds since 1970-01-01 00:00 UTC
+};
+
+// Where the platform keeps the records: the journal, the event log. Never raises: a record
+// that cannot be written is lost and the supervision goes on.
+class ActionLog {
+public:
+    virtual ~ActionLog() = default;
+    virtual void Record(const ActionRecord& record) noexcept = 0;
+    // One sweep has ended: a platform that sums up routine records writes the sum here.
+    virtual void SweepEnded() noexcept {}
+};
+
+} // namespace ostrivan
