@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/action_log.h"
 #include "platform/process_api.h"
 #include "process/process_identity.h"
 
@@ -16,7 +17,8 @@ std::uint64_t GetWorkingSetSize(ProcessApi& api, const ProcessIdentity& identity
 // 259 while running, the exit code once ended, 0 when it cannot be read. Never raises.
 std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity);
 
-// Plain termination without privilege; silent on every failure.
-void EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode);
+// Plain termination without privilege; raises nothing. Tells what became of the process:
+// Terminated, TerminationRefused or AlreadyGone.
+Action EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode);
 
 } // namespace ostrivan

@@ -1,6 +1,7 @@
 #include "supervisor/local_date.h"
 
 #include <cmath>
+#include <ctime>
 
 namespace ostrivan {
 namespace {
@@ -40,6 +41,19 @@ double ToOleDate(const LocalDateTime& t) {
 
 std::int64_t OleDateMilliseconds(double oleDate) {
     return std::llround(oleDate * static_cast<double>(kMillisecondsPerDay));
+}
+
+std::int64_t LocalOleDateToUtcSeconds(double oleDate) {
+    // The wall time taken apart as if it were UTC, then read back on the local clock.
+    const std::time_t wall = static_cast<std::time_t>(FloorDiv(OleDateMilliseconds(oleDate), 1000) +
+                                                      kOleEpochFromUnixDays * 86'400);
+    const std::tm* fields = std::gmtime(&wall);
+    if (fields == nullptr) {
+        return 0;
+    }
+    std::tm local = *fields;
+    local.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&local));
 }
 
 std::int64_t MinuteDifference(double from, double to) {

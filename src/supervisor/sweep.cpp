@@ -3,6 +3,7 @@
 #include "platform/failure.h"
 #include "platform/handles.h"
 #include "process/kill_app.h"
+#include "process/process_identity.h"
 #include "process/process_snapshot.h"
 #include "supervisor/array_size.h"
 #include "supervisor/local_date.h"
@@ -46,26 +47,47 @@ bool IsShortLivedTool(std::string_view name, const std::vector<std::string>& sho
 }
 
 // The pending id must still name the tool that the last sweep saw: same creation time, and
-// an image name that is still a short-lived tool's. Anything else is left alone.
-bool StillPendingTool(ProcessApi& api, Handle process, const ProcessIdentity& pending) {
+// an image name that is still a short-lived tool's. Anything else is left alone. The name
+// is kept for the record.
+bool StillPendingTool(ProcessApi& api, Handle process, const ProcessIdentity& pending,
+                      std::string& name) {
     std::string imageName;
-    return IsProcess(api, process, pending) && api.GetProcessImageName(process, imageName) &&
-           IsShortLivedTool(NormalizeImageName(imageName), SplitList(suite::kShortKillList));
+    if (!IsProcess(api, process, pending) || !api.GetProcessImageName(process, imageName)) {
+        return false;
+    }
+    name = NormalizeImageName(imageName);
+    return IsShortLivedTool(name, SplitList(suite::kShortKillList));
 }
 
-void KillPendingProcess(ProcessApi& api, const ProcessIdentity& pending) {
+ActionRecord KillPendingProcess(ProcessApi& api, const ProcessIdentity& pending) {
+    ActionRecord record;
+    record.action = Action::AlreadyGone;
+    record.reason = ActionReason::ShortLivedTool;
+    record.pid = pending.id;
     ProcessHandle probe(api, api.OpenProcess(access::kAllAccessNt5, pending.id));
     // A handle counts only when positive as a signed 32-bit value. The tool is confirmed on
     // the handle that terminates it.
     if (static_cast<std::int32_t>(probe.Get()) > 0) {
-        KillProcess(api, pending.id, 0,
-                    [&](Handle process) { return StillPendingTool(api, process, pending); });
+        record.action = KillProcessOutcome(api, pending.id, 0, [&](Handle process) {
+            return StillPendingTool(api, process, pending, record.program);
+        });
     }
+    return record;
+}
+
+// Seconds since 1970 UTC of a first sighting on the local clock.
+std::int64_t FirstSeenUtc(const CheckRecord& row) {
+    return LocalOleDateToUtcSeconds(row.FirstSeen);
 }
 
 } // namespace
 
 void Supervisor::Sweep() {
+    // However the sweep ends, the log learns that it has.
+    struct SweepEnd {
+        ActionLog& log;
+        ~SweepEnd() { log.SweepEnded(); }
+    } const end{log_};
     KillPendingProcesses();
     ReapOverdueChecks();
     ScanProcesses();
@@ -79,7 +101,7 @@ void Supervisor::KillPendingProcesses() {
     // One failing id never keeps the others from their termination.
     for (const auto& pending : state_.PendingKills) {
         try {
-            KillPendingProcess(process_, pending);
+            log_.Record(KillPendingProcess(process_, pending));
         } catch (const Failure&) {
         } catch (const std::bad_alloc&) {
         }
@@ -93,7 +115,7 @@ void Supervisor::ReapOverdueChecks() {
     for (std::size_t i = 1; i <= highest; ++i) {
         const CheckRecord& row = state_.CheckTable[i];
         if (row.Overdue != 0) {
-            KillApp(process_, row.Name);
+            KillAppRecorded(row.Name, ActionReason::OverdueCheck, FirstSeenUtc(row));
         } else {
             survivors.push_back(row);
         }
