@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# The service installed under a real systemd (PID 1 of a container): a killed manager's
-# relaunch is in the journal under its message id with its fields; the service dies of
-# SIGSEGV: systemd notes the failure, ends every program of the dead run, restarts the
-# service after RestartSec, and the new run launches exactly one suite; stopped with
-# SIGSTOP, it is ended by the watchdog and restarted with one suite; a stop afterwards
-# still ends the suite by the service's own sequence.
+# The service installed under a real systemd (PID 1 of a container) dies of SIGSEGV:
+# systemd notes the failure, ends every program of the dead run, restarts the service
+# after RestartSec, and the new run launches exactly one suite; the same after SIGSTOP, by
+# the watchdog; a stop afterwards still ends the suite by the service's own sequence.
+# Before, a killed manager's relaunch is found in the journal by its message id.
 #
 # Usage: crash_restart_test.sh O_SERVICE STANDIN
 # Exit status: 0 passed, 1 failed, 77 skipped (no systemd-nspawn or debootstrap).
@@ -106,15 +105,11 @@ OLD_MAIN=$(main_pid)
 OLD_SUITE=$(suite_pids)
 pass "running as $OLD_MAIN with its suite: $OLD_SUITE"
 
-RELAUNCH_ID=5671f2af7e794f05817423a701fabbc6
-relaunch_entry() {
-    ct journalctl -b -u ostrivan "MESSAGE_ID=$RELAUNCH_ID" -o json --no-pager | grep -F "$1"
-}
-KILLED_MANAGER=$(pids_of vantorelle_manager.exe)
-ct sh -c "kill -KILL $KILLED_MANAGER"
-poll 30 relaunch_entry '"OSTRIVAN_REASON":"manager-ended"' >/dev/null \
-    || fail "no relaunch of the killed manager $KILLED_MANAGER under MESSAGE_ID=$RELAUNCH_ID"
-entry=$(relaunch_entry '"OSTRIVAN_REASON":"manager-ended"' | tail -n 1)
+relaunches() { ct journalctl -b -u ostrivan MESSAGE_ID=5671f2af7e794f05817423a701fabbc6 -o json; }
+ct sh -c "kill -KILL $(pids_of vantorelle_manager.exe)"
+poll 30 eval 'relaunches | grep -qF "\"OSTRIVAN_REASON\":\"manager-ended\""' ||
+    fail "no relaunch of the killed manager under its message id"
+entry=$(relaunches | grep -F '"OSTRIVAN_REASON":"manager-ended"' | tail -n 1)
 poll 30 one_suite || fail "no single manager after the relaunch: $(suite_pids)"
 NEW_MANAGER=$(pids_of vantorelle_manager.exe)
 for field in '"OSTRIVAN_PROGRAM":"vantorelle_manager.exe"' "\"OSTRIVAN_PROGRAM_PID\":\"$NEW_MANAGER\"" \
@@ -148,9 +143,7 @@ ct sh -c "kill -STOP $OLD_MAIN"
 poll 60 journal_has "Watchdog timeout (limit 5s)!" || fail "the watchdog did not notice the hang"
 pass "journal: Watchdog timeout (limit 5s)!"
 poll 60 restarts 2 || fail "the hung service was not restarted"
-poll 30 active || fail "the service restarted after the hang is not active"
 NEW_MAIN=$(main_pid)
-[ "$NEW_MAIN" != "$OLD_MAIN" ] || fail "the main process is still the stopped one"
 poll 30 one_suite || fail "not exactly one suite after the watchdog's restart: $(suite_pids)"
 NEW_SUITE=$(suite_pids)
 for pid in $OLD_SUITE; do
