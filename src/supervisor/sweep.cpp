@@ -8,6 +8,7 @@
 #include "supervisor/local_date.h"
 #include "supervisor/suite_programs.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -63,6 +64,16 @@ void KillPendingProcess(ProcessApi& api, const ProcessIdentity& pending) {
     }
 }
 
+// Rows whose name no process carries any more go: a later run of that name is another
+// program, timed from its own first sighting, and the table holds only what runs.
+void ForgetEndedChecks(std::vector<CheckRecord>& table, const std::vector<ProcessEntry>& snapshot) {
+    const auto ended = [&](const CheckRecord& row) {
+        return std::none_of(snapshot.begin(), snapshot.end(),
+                            [&](const ProcessEntry& entry) { return entry.Name == row.Name; });
+    };
+    table.erase(std::remove_if(table.begin() + 1, table.end(), ended), table.end());
+}
+
 } // namespace
 
 void Supervisor::Sweep() {
@@ -109,7 +120,11 @@ void Supervisor::ScanProcesses() {
     // A failure ends the pass quietly; what was recorded so far stays.
     try {
         const std::vector<std::string> shortKillList = SplitList(suite::kShortKillList);
-        for (const ProcessEntry& entry : TakeProcessSnapshot(process_)) {
+        const auto snapshot = TryTakeProcessSnapshot(process_);
+        if (!snapshot) {
+            return;
+        }
+        for (const ProcessEntry& entry : *snapshot) {
             if (IsTrackedCheckProgram(entry.Name)) {
                 TrackCheckProcess(entry.Name);
             }
@@ -119,6 +134,7 @@ void Supervisor::ScanProcesses() {
                 }
             }
         }
+        ForgetEndedChecks(state_.CheckTable, *snapshot);
     } catch (const Failure&) {
     } catch (const std::bad_alloc&) {
     }

@@ -54,18 +54,24 @@ TEST_F(CheckProgramTest, LateTicksMarkOneSweepEarlier) {
     EXPECT_EQ(Table()[1].Overdue, -1);
 }
 
-TEST_F(CheckProgramTest, ProgramBackAnHourLaterIsMarkedAtOnceAndTerminatedNextSweep) {
+TEST_F(CheckProgramTest, EndedProgramIsForgottenSoItsNextRunIsTimedFromItsOwnSighting) {
     const ProcessId first = s.processes.Add("disk_check.exe");
     Tick();
-    s.processes.Remove(first);
     Tick();
-    ASSERT_EQ(TrackedNames().size(), 1u); // the row of a program gone stays
+    s.processes.Remove(first);
+    s.processes.Faults().Fail("CreateToolhelp32Snapshot", 1);
+    Tick();
+    ASSERT_EQ(TrackedNames().size(), 1u) << "a sweep without a snapshot forgets nothing";
+    Tick();
+    EXPECT_TRUE(TrackedNames().empty());
     s.runtime.Advance(1h);
     const ProcessId again = s.processes.Add("disk_check.exe");
     Tick();
+    Tick();
+    Tick();
     ASSERT_EQ(TrackedNames().size(), 1u);
-    EXPECT_EQ(Table()[1].Overdue, -1);
-    EXPECT_FALSE(Terminated(again));
+    EXPECT_EQ(Table()[1].Overdue, 0);
+    Tick(); // three boundaries after its own first sighting
     Tick();
     EXPECT_TRUE(Terminated(again));
 }
