@@ -5,7 +5,7 @@
 #include "process/kill_app.h"
 #include "process/process_snapshot.h"
 #include "supervisor/array_size.h"
-#include "supervisor/local_date.h"
+#include "supervisor/check_clock.h"
 #include "supervisor/suite_programs.h"
 
 #include <algorithm>
@@ -145,13 +145,15 @@ void Supervisor::TrackCheckProcess(std::string name) {
     for (std::size_t i = 1; i <= highest; ++i) {
         CheckRecord& row = state_.CheckTable[i];
         if (row.Name == name) {
-            if (MinuteDifference(row.FirstSeen, ToOleDate(runtime_.Now())) >= kOverdueMinutes) {
+            if (MinuteDifference(row.FirstSeen, runtime_.MonotonicNow()) >= kOverdueMinutes) {
                 row.Overdue = kMarked;
             }
             return;
         }
     }
-    state_.CheckTable.push_back(CheckRecord{std::move(name), ToOleDate(runtime_.Now()), 0});
+    const ClockReading now{runtime_.UtcNow(), runtime_.MonotonicNow()};
+    state_.CheckTable.push_back(
+        CheckRecord{std::move(name), now, UtcSeconds(now.utcMilliseconds), 0});
 }
 
 } // namespace ostrivan

@@ -49,7 +49,8 @@ const std::vector<std::string> kRuntimeCalls = {"SetStatusText",        "SetTime
                                                 "SetTimerEnabled",      "ShowMessageBox",
                                                 "LaunchProgram",        "ApplicationFolder",
                                                 "CommandLineArguments", "End",
-                                                "UnloadForm",           "Now"};
+                                                "UnloadForm",           "UtcNow",
+                                                "MonotonicNow"};
 // Calls that have no failure to report: closing a handle, the version word.
 // Nor has the permission check: what it cannot read it does not report.
 const std::set<std::string> kCannotFail = {"api.CloseHandle", "api.GetVersion",
@@ -554,10 +555,10 @@ std::vector<Row> SweepRows() {
         .Fails("CreateToolhelp32Snapshot", 2, swept)
         .Fails("Process32First", 2, swept)
         .Fails("Process32Next", 9, 15, swept)
-        .Fails("Now", 1, swept)         // seeing late_check.exe again
-        .Fails("OpenProcess", 4, swept) // identifying klaxo_msn.exe
+        .Fails("MonotonicNow", 1, swept) // seeing late_check.exe again
+        .Fails("OpenProcess", 4, swept)  // identifying klaxo_msn.exe
         .Fails("GetProcessCreationTime", 2, swept)
-        .OutOfMemory("Now", 1, swept)
+        .OutOfMemory("MonotonicNow", 1, swept)
         .OutOfMemory("GetProcessCreationTime", 2, swept)
         // Step 4, KeepManagerAlive: exit status, working set and EndProcess, each on a
         // handle of its own that first confirms the manager's identity; then the launch,

@@ -11,12 +11,13 @@ TEST_F(CheckProgramTest, IsTrackedMarkedAfterThreeMinuteBoundariesThenReapedByNa
 
     Tick(); // k, 10:01:30
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
-    const double firstSeen = Table()[1].FirstSeen;
-    Tick(); // k+1
-    Tick(); // k+2
+    const std::int64_t firstSeen = Table()[1].FirstSeenUtc;
+    EXPECT_EQ(firstSeen, 1'796'724'090); // 2026-12-08 10:01:30 UTC
+    Tick();                              // k+1
+    Tick();                              // k+2
     ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, 0);
-    EXPECT_EQ(Table()[1].FirstSeen, firstSeen);
+    EXPECT_EQ(Table()[1].FirstSeenUtc, firstSeen);
     EXPECT_FALSE(Terminated(disk));
     Tick(); // k+3: 10:04:30 is three boundaries after 10:01:30
     ASSERT_EQ(TrackedNames().size(), 1u);
@@ -35,11 +36,11 @@ TEST_F(CheckProgramTest, SurvivorOfItsTerminationIsTrackedAgainFromANewSighting)
         Tick();
     }
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
-    const double before = Table()[1].FirstSeen;
+    const std::int64_t before = Table()[1].FirstSeenUtc;
     Tick(); // reaps, then finds it again in the same sweep
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
     EXPECT_EQ(Table()[1].Overdue, 0);
-    EXPECT_GT(Table()[1].FirstSeen, before);
+    EXPECT_GT(Table()[1].FirstSeenUtc, before);
 }
 
 TEST_F(CheckProgramTest, LateTicksMarkOneSweepEarlier) {
@@ -111,20 +112,27 @@ TEST_F(CheckProgramTest, OnlyNamesEndingInTheCheckSuffixAreTracked) {
     EXPECT_EQ(TrackedNames(), (std::vector<std::string>{"_check.exe", "mixed_check.exe"}));
 }
 
-TEST_F(CheckProgramTest, ClockSetBackDelaysTheMarkAndSetForwardBringsItOn) {
-    s.runtime.SetNow({2026, 12, 8, 10, 0, 0, 0});
-    s.processes.Add("back_check.exe");
-    Tick();
-    s.runtime.Advance(-10min);
-    Tick();
-    Tick();
-    Tick();
-    ASSERT_EQ(TrackedNames().size(), 1u);
-    EXPECT_EQ(Table()[1].Overdue, 0); // differences went negative
-    s.runtime.Advance(10min);
-    Tick();
-    ASSERT_EQ(TrackedNames().size(), 1u);
-    EXPECT_EQ(Table()[1].Overdue, -1);
+// Neither a daylight-saving change nor a wall clock set back or forth moves the count.
+TEST_F(CheckProgramTest, ClockChangesNeitherMarkEarlyNorDelayTheMark) {
+    using Change = void (fakes::FakeRuntime::*)(std::chrono::milliseconds);
+    for (const auto& [change, by] :
+         {std::pair<Change, std::chrono::milliseconds>{&fakes::FakeRuntime::ShiftLocalClock, 1h},
+          {&fakes::FakeRuntime::ShiftLocalClock, -1h},
+          {&fakes::FakeRuntime::SetWallClockBy, 24h},
+          {&fakes::FakeRuntime::SetWallClockBy, -24h}}) {
+        const ProcessId check = s.processes.Add("shift_check.exe");
+        Tick(); // first seen
+        Tick();
+        (s.runtime.*change)(by);
+        Tick();
+        ASSERT_EQ(TrackedNames().size(), 1u);
+        EXPECT_EQ(Table()[1].Overdue, 0) << by.count();
+        Tick(); // three boundaries after the first sighting, whatever the clocks show
+        ASSERT_EQ(TrackedNames().size(), 1u);
+        EXPECT_EQ(Table()[1].Overdue, -1) << by.count();
+        Tick();
+        EXPECT_TRUE(Terminated(check)) << by.count();
+    }
 }
 
 TEST_F(CheckProgramTest, MarkedRowWhoseProgramEndedIsDroppedAllTheSame) {
@@ -153,8 +161,9 @@ TEST_F(CheckProgramTest, SurvivingRowsKeepTheirOrderAndFieldsAcrossRebuilds) {
     ASSERT_EQ(before[1].Overdue, -1);
     Tick(); // a reaped; b marked
     ASSERT_EQ(TrackedNames(), (std::vector<std::string>{"b_check.exe", "c_check.exe"}));
-    EXPECT_EQ(Table()[1].FirstSeen, before[2].FirstSeen);
-    EXPECT_EQ(Table()[2].FirstSeen, before[3].FirstSeen);
+    EXPECT_EQ(Table()[1].FirstSeenUtc, before[2].FirstSeenUtc);
+    EXPECT_EQ(Table()[2].FirstSeen.monotonicMilliseconds,
+              before[3].FirstSeen.monotonicMilliseconds);
     EXPECT_FALSE(Terminated(b));
 }
 
