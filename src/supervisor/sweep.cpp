@@ -104,7 +104,8 @@ void Supervisor::ReapOverdueChecks() {
     for (std::size_t i = 1; i <= highest; ++i) {
         const CheckRecord& row = state_.CheckTable[i];
         if (row.Overdue != 0) {
-            KillApp(process_, row.Name);
+            // That program only: another whose name merely ends the same is not overdue.
+            KillApp(process_, row.Name, NameMatch::Exact);
         } else {
             survivors.push_back(row);
         }

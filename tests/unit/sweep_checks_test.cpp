@@ -88,19 +88,23 @@ TEST_F(CheckProgramTest, TwoProcessesShareOneRowAndAreReapedTogether) {
     EXPECT_TRUE(Terminated(b));
 }
 
-TEST_F(CheckProgramTest, SecurityNamesAreNeverTrackedButASuffixOfThemIsReapedWithThem) {
+TEST_F(CheckProgramTest, ReapEndsThatNameOnlyNotLongerNamesEndingWithIt) {
     const ProcessId security = s.processes.Add("security_check.exe");
     const ProcessId net = s.processes.Add("netsecurity_check.exe");
-    const ProcessId y = s.processes.Add("y_check.exe");
+    const ProcessId bare = s.processes.Add("_check.exe");
+    const ProcessId ping = s.processes.Add("ping_check.exe");
     Tick();
-    EXPECT_EQ(TrackedNames(), std::vector<std::string>{"y_check.exe"});
+    EXPECT_EQ(TrackedNames(), (std::vector<std::string>{"_check.exe", "ping_check.exe"}));
+    const ProcessId snmpping = s.processes.Add("snmpping_check.exe");
     for (int i = 0; i < 4; ++i) {
         Tick();
     }
-    EXPECT_TRUE(Terminated(y));
-    // Both end with "y_check.exe", so reaping that row takes them along.
-    EXPECT_TRUE(Terminated(security));
-    EXPECT_TRUE(Terminated(net));
+    EXPECT_TRUE(Terminated(bare));
+    EXPECT_TRUE(Terminated(ping));
+    // A sweep younger than ping_check.exe, and never overdue with it.
+    EXPECT_FALSE(Terminated(snmpping));
+    EXPECT_FALSE(Terminated(security));
+    EXPECT_FALSE(Terminated(net));
 }
 
 TEST_F(CheckProgramTest, OnlyNamesEndingInTheCheckSuffixAreTracked) {
