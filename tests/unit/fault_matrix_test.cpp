@@ -35,6 +35,7 @@ const std::vector<std::string> kProcessCalls = {"CreateToolhelp32Snapshot",
                                                 "OpenProcess",
                                                 "TerminateProcess",
                                                 "GetExitCodeProcess",
+                                                "WaitForSingleObject",
                                                 "GetProcessMemoryInfo",
                                                 "GetProcessCreationTime",
                                                 "GetProcessImageName",
@@ -551,7 +552,7 @@ std::vector<Row> SweepRows() {
         // which brings the new manager's identity with it.
         .Fails("OpenProcess", 5, managerTakenForEnded)
         .Fails("GetProcessCreationTime", 3, managerTakenForEnded)
-        .Fails("GetExitCodeProcess", 1, managerTakenForEnded)
+        .Fails("WaitForSingleObject", 1, managerTakenForEnded)
         .Fails("OpenProcess", 6, managerLeftAlone)
         .Fails("GetProcessCreationTime", 4, managerLeftAlone)
         .Fails("GetProcessMemoryInfo", 1, managerLeftAlone)
