@@ -17,11 +17,16 @@ bool OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exitCo
            api.TerminateProcess(process.Get(), exitCode);
 }
 
+bool Matches(std::string_view name, std::string_view target, NameMatch match) {
+    return match == NameMatch::Exact ? name.size() == target.size() && MatchImageName(name, target)
+                                     : MatchImageName(name, target);
+}
+
 // The snapshot's row may be stale by the time its id is opened.
-bool StillNamed(ProcessApi& api, Handle process, std::string_view target) {
+bool StillNamed(ProcessApi& api, Handle process, std::string_view target, NameMatch match) {
     std::string imageName;
     return api.GetProcessImageName(process, imageName) &&
-           MatchImageName(NormalizeImageName(imageName), target);
+           Matches(NormalizeImageName(imageName), target, match);
 }
 
 // The debug privilege of the own token, enabled for as long as one termination takes and
@@ -45,7 +50,7 @@ private:
 
 } // namespace
 
-bool KillApp(ProcessApi& api, std::string_view target) {
+bool KillApp(ProcessApi& api, std::string_view target, NameMatch match) {
     // An empty target would end with every name and so terminate the whole machine.
     if (target.empty()) {
         return false;
@@ -53,10 +58,11 @@ bool KillApp(ProcessApi& api, std::string_view target) {
     bool matched = false;
     try {
         for (const auto& row : TakeProcessSnapshot(api)) {
-            if (MatchImageName(row.Name, target)) {
+            if (Matches(row.Name, target, match)) {
                 matched = true;
-                KillProcess(api, row.ProcessId, 0,
-                            [&](Handle process) { return StillNamed(api, process, target); });
+                KillProcess(api, row.ProcessId, 0, [&](Handle process) {
+                    return StillNamed(api, process, target, match);
+                });
             }
         }
     } catch (const std::exception&) {

@@ -8,9 +8,15 @@
 
 namespace ostrivan {
 
-// Terminates every process whose image name ends with `target`, with exit code 0.
+// How a target picks processes by their normalized image name.
+enum class NameMatch {
+    Suffix, // the name ends with the lower-cased target
+    Exact,  // the name is the lower-cased target
+};
+
+// Terminates every process whose image name matches `target`, with exit code 0.
 // True when something matched. Never raises.
-bool KillApp(ProcessApi& api, std::string_view target);
+bool KillApp(ProcessApi& api, std::string_view target, NameMatch match = NameMatch::Suffix);
 
 // Asked on the handle that will terminate: true when it holds the process meant.
 using ProcessCheck = std::function<bool(Handle process)>;

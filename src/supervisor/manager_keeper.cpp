@@ -9,9 +9,10 @@ namespace ostrivan {
 namespace {
 
 // The manager counts as ours only while its id still carries the creation time its launch
-// gave; a process that inherited the id is never measured or terminated.
+// gave; a process that inherited the id is never measured or terminated. Whether it runs is
+// asked of the process, not read from its exit code: the keeper ends it with the running code.
 bool ManagerStillRunning(ProcessApi& api, const ProcessIdentity& manager) {
-    return manager.id != 0 && GetExitStatus(api, manager) == kStillActive;
+    return manager.id != 0 && ProcessRunning(api, manager);
 }
 
 } // namespace

@@ -25,29 +25,35 @@ void ShowShellingError(FormRuntime& runtime, const Failure& failure) {
                            std::string(kShellingTitle));
 }
 
+// Runs one launch of the start: a failure is shown in a message box and ends only that launch.
+template <class Step> void LaunchStep(FormRuntime& runtime, Step&& step) {
+    try {
+        step();
+    } catch (const Failure& failure) {
+        ShowShellingError(runtime, failure);
+    } catch (const std::bad_alloc&) {
+        // Any error of a launch takes the same way, running out of memory included.
+        ShowShellingError(runtime, OutOfMemoryFailure());
+    }
+}
+
 } // namespace
 
 void Supervisor::StartWorkers(HostFlag& success) {
     runtime_.SetStatusText(status::kRunning);
     success = kHostTrue;
 
-    // A program that cannot be started is shown to whoever sits at the console and ends
-    // the sequence; the start itself stays reported as successful.
-    try {
-        LaunchSuiteProgram(runtime_, suite::kAlerts);
-        LaunchSuiteProgram(runtime_, suite::kGraphs);
-        LaunchSuiteProgram(runtime_, suite::kTrapReceiver);
-        KeepManagerAlive();
-        for (const auto name : suite::kStartupKillList) {
-            KillApp(process_, name);
-        }
-        LaunchSuiteProgram(runtime_, suite::kWatcher, suite::kWatcherArguments);
-    } catch (const Failure& failure) {
-        ShowShellingError(runtime_, failure);
-    } catch (const std::bad_alloc&) {
-        // Any error of this stage takes the same way, running out of memory included.
-        ShowShellingError(runtime_, OutOfMemoryFailure());
+    // A program that cannot be started is shown to whoever sits at the console; the rest of
+    // the suite is started all the same, and the start itself stays reported as successful.
+    LaunchStep(runtime_, [&] { LaunchSuiteProgram(runtime_, suite::kAlerts); });
+    LaunchStep(runtime_, [&] { LaunchSuiteProgram(runtime_, suite::kGraphs); });
+    LaunchStep(runtime_, [&] { LaunchSuiteProgram(runtime_, suite::kTrapReceiver); });
+    LaunchStep(runtime_, [&] { KeepManagerAlive(); });
+    for (const auto name : suite::kStartupKillList) {
+        KillApp(process_, name);
     }
+    LaunchStep(runtime_,
+               [&] { LaunchSuiteProgram(runtime_, suite::kWatcher, suite::kWatcherArguments); });
 }
 
 } // namespace ostrivan
