@@ -273,7 +273,8 @@ Timings Measure(int repeats, const std::string& folder, bool walks) {
         MeasureWalks(repeats, api, t);
     }
     BenchRuntime runtime(folder);
-    ostrivan::Supervisor supervisor(api, runtime);
+    ostrivan::NoActionLog actions;
+    ostrivan::Supervisor supervisor(api, runtime, actions);
     std::vector<double> sweeps;
     std::vector<double> scans;
     std::vector<double> terminations;
@@ -343,7 +344,8 @@ int ProfileSweep(int count, const std::string& folder) {
     StartIdle(folder, HeavyTable(count));
     ostrivan::posix::PosixProcessApi api;
     BenchRuntime runtime(folder);
-    ostrivan::Supervisor supervisor(api, runtime);
+    ostrivan::NoActionLog actions;
+    ostrivan::Supervisor supervisor(api, runtime, actions);
     supervisor.Sweep();
     Replenish();
     const std::size_t pending = supervisor.State().PendingKills.size();

@@ -1,4 +1,5 @@
 // o-service on Linux: the posix platform wired to the service's form.
+#include "platform/posix/action_journal.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/console.h"
 #include "platform/posix/event_loop.h"
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
         return EXIT_FAILURE;
     }
     auto notifier = posix::SystemdNotifier::FromEnvironment();
-    posix::PosixProcessApi process([&console](const std::string& line) { console.Log(line); });
+    posix::PosixProcessApi process;
     posix::PosixFormRuntime runtime(
         loop, console, notifier, posix::FolderOf(*executable),
         posix::ArgumentText(std::vector<std::string>(argv + 1, argv + argc)), kTimerInterval, true);
@@ -47,7 +48,8 @@ int main(int argc, char** argv) {
                                  *executable);
 
     posix::PosixPathSecurity security;
-    frmService form(host, runtime, process, security);
+    posix::ActionJournal actions(console);
+    frmService form(host, runtime, process, security, actions);
     runtime.Attach(form);
     host.Attach(form);
 

@@ -1,4 +1,5 @@
 // o-service.exe: the Windows platform wired to the service's form.
+#include "platform/windows/action_event_log.h"
 #include "platform/windows/event_log.h"
 #include "platform/windows/form_window.h"
 #include "platform/windows/path_security.h"
@@ -22,7 +23,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         windows::WindowsServiceHost host(window, eventLog);
 
         windows::WindowsPathSecurity security;
-        frmService form(host, runtime, process, security);
+        windows::WindowsActionLog actions(eventLog);
+        frmService form(host, runtime, process, security, actions);
         runtime.Attach(form);
         host.Attach(form);
         runtime.OnProcessEnd([&host](int exitCode) { host.ProcessEnding(exitCode); });

@@ -31,11 +31,14 @@ enum class ActionReason : std::uint8_t {
 struct ActionRecord {
     Action action = Action::Launched;
     ActionReason reason = ActionReason::StartUp;
-    std::string program; // the normalized image name, or the launched program's file name
+    std::string program;   // the normalized image name, or the launched program's file name
+    std::string arguments; // Launched: the arguments it was given, if any
     ProcessId pid = 0;
-    std::uint32_t exitCode = 0;    // ManagerEnded
+    std::uint32_t exitCode = 0;    // ManagerEnded: its code; Terminated: the code it was given
     std::uint64_t workingSet = 0;  // ManagerOverCeiling, in bytes
     std::int64_t firstSeenUtc = 0; // OverdueCheck: seconds since 1970-01-01 00:00 UTC
+
+    friend bool operator==(const ActionRecord&, const ActionRecord&) = default;
 };
 
 // Where the platform keeps the records: the journal, the event log. Never raises: a record
@@ -46,6 +49,12 @@ public:
     virtual void Record(const ActionRecord& record) noexcept = 0;
     // One sweep has ended: a platform that sums up routine records writes the sum here.
     virtual void SweepEnded() noexcept {}
+};
+
+// Keeps nothing: for tools that drive the supervision without a platform log.
+class NoActionLog final : public ActionLog {
+public:
+    void Record(const ActionRecord&) noexcept override {}
 };
 
 } // namespace ostrivan

@@ -10,11 +10,31 @@ namespace {
 
 constexpr std::uint32_t kNotNtFamily = 0x80000000u;
 
-bool OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,
-                      const ProcessCheck& isMeant) {
+// A process that cannot be opened for its termination may still be there, protected.
+Action Unopened(ProcessApi& api, ProcessId processId) {
+    const ProcessHandle query(api, api.OpenProcess(access::kQueryLimitedInformation, processId));
+    return query.Valid() ? Action::TerminationRefused : Action::AlreadyGone;
+}
+
+// A refused termination of a process that has ended in the meantime is no refusal.
+Action Unterminated(ProcessApi& api, Handle process) {
+    std::uint32_t status = kStillActive;
+    return api.GetExitCodeProcess(process, status) && status != kStillActive
+               ? Action::AlreadyGone
+               : Action::TerminationRefused;
+}
+
+Action OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,
+                        const ProcessCheck& isMeant) {
     ProcessHandle process(api, api.OpenProcess(access::kAllAccessNt5, processId));
-    return process.Valid() && isMeant(process.Get()) &&
-           api.TerminateProcess(process.Get(), exitCode);
+    if (!process.Valid()) {
+        return Unopened(api, processId);
+    }
+    if (!isMeant(process.Get())) {
+        return Action::AlreadyGone;
+    }
+    return api.TerminateProcess(process.Get(), exitCode) ? Action::Terminated
+                                                         : Unterminated(api, process.Get());
 }
 
 bool Matches(std::string_view name, std::string_view target, NameMatch match) {
@@ -50,7 +70,7 @@ private:
 
 } // namespace
 
-bool KillApp(ProcessApi& api, std::string_view target, NameMatch match) {
+bool KillApp(ProcessApi& api, std::string_view target, NameMatch match, const KillReport& report) {
     // An empty target would end with every name and so terminate the whole machine.
     if (target.empty()) {
         return false;
@@ -60,9 +80,13 @@ bool KillApp(ProcessApi& api, std::string_view target, NameMatch match) {
         for (const auto& row : TakeProcessSnapshot(api)) {
             if (Matches(row.Name, target, match)) {
                 matched = true;
-                KillProcess(api, row.ProcessId, 0, [&](Handle process) {
-                    return StillNamed(api, process, target, match);
-                });
+                const Action outcome =
+                    KillProcessOutcome(api, row.ProcessId, 0, [&](Handle process) {
+                        return StillNamed(api, process, target, match);
+                    });
+                if (report) {
+                    report(row.Name, row.ProcessId, outcome);
+                }
             }
         }
     } catch (const std::exception&) {
@@ -73,24 +97,29 @@ bool KillApp(ProcessApi& api, std::string_view target, NameMatch match) {
 
 bool KillProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,
                  const ProcessCheck& isMeant) {
+    return KillProcessOutcome(api, processId, exitCode, isMeant) == Action::Terminated;
+}
+
+Action KillProcessOutcome(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,
+                          const ProcessCheck& isMeant) {
     if ((api.GetVersion() & kNotNtFamily) != 0) {
         return OpenAndTerminate(api, processId, exitCode, isMeant);
     }
 
     Handle rawToken = kNoHandle;
     if (!api.OpenProcessToken(api.GetCurrentProcess(), access::kTokenAdjustAndQuery, rawToken)) {
-        return false;
+        return Action::TerminationRefused;
     }
     TokenHandle token(api, rawToken);
 
     // Without the privilege there is no attempt at all: no quiet fallback to plain rights.
     TokenPrivilege privilege;
     if (!api.LookupPrivilegeValueA("", kDebugPrivilege, privilege.luid)) {
-        return false;
+        return Action::TerminationRefused;
     }
     privilege.attributes = kPrivilegeEnabled;
     if (!api.AdjustTokenPrivileges(token.Get(), false, privilege)) {
-        return false;
+        return Action::TerminationRefused;
     }
     const DebugPrivilegeRaised raised(api, token.Get(), privilege);
     return OpenAndTerminate(api, processId, exitCode, isMeant);

@@ -1,6 +1,7 @@
 #include "process/process_probes.h"
 
 #include "platform/handles.h"
+#include "process/process_identity.h"
 
 namespace ostrivan {
 
@@ -33,13 +34,19 @@ bool ProcessRunning(ProcessApi& api, const ProcessIdentity& identity) {
            api.WaitForSingleObject(process.Get(), 0) == kWaitTimeout;
 }
 
-void EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode) {
+Action EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode) {
     // Terminate alone cannot read the creation time the check needs.
     ProcessHandle process(
         api, api.OpenProcess(access::kTerminate | access::kQueryLimitedInformation, identity.id));
-    if (process.Valid() && IsProcess(api, process.Get(), identity)) {
-        api.TerminateProcess(process.Get(), exitCode);
+    if (!process.Valid()) {
+        // Still there, then the platform refused the access.
+        return StillSameProcess(api, identity) ? Action::TerminationRefused : Action::AlreadyGone;
     }
+    if (!IsProcess(api, process.Get(), identity)) {
+        return Action::AlreadyGone;
+    }
+    return api.TerminateProcess(process.Get(), exitCode) ? Action::Terminated
+                                                         : Action::TerminationRefused;
 }
 
 } // namespace ostrivan

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/action_log.h"
 #include "platform/process_api.h"
 #include "process/process_identity.h"
 
@@ -20,7 +21,8 @@ std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity);
 // one that ended with 259 has ended all the same. Never raises.
 bool ProcessRunning(ProcessApi& api, const ProcessIdentity& identity);
 
-// Plain termination without privilege; silent on every failure.
-void EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode);
+// Plain termination without privilege; raises nothing. Tells what became of the process:
+// Terminated, TerminationRefused or AlreadyGone.
+Action EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode);
 
 } // namespace ostrivan

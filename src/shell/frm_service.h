@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/action_log.h"
 #include "platform/failure.h"
 #include "platform/form_runtime.h"
 #include "platform/path_security.h"
@@ -22,9 +23,9 @@ inline constexpr std::int32_t kAcceptPauseContinue = 2;
 class frmService : public ServiceHostEvents, public FormEvents {
 public:
     frmService(ServiceHost& NTService, FormRuntime& runtime, ProcessApi& process,
-               PathSecurity& security)
+               PathSecurity& security, ActionLog& actions)
         : NTService_(NTService), runtime_(runtime), security_(security),
-          supervisor_(process, runtime) {}
+          supervisor_(process, runtime, actions) {}
 
     // The program's entry: loading the form.
     void Load();

@@ -1,10 +1,7 @@
 #include "supervisor/supervisor.h"
 
 #include "platform/failure.h"
-#include "process/kill_app.h"
-#include "process/launch.h"
 #include "supervisor/status_text.h"
-#include "supervisor/suite_path.h"
 #include "supervisor/suite_programs.h"
 
 #include <new>
@@ -14,11 +11,6 @@ namespace {
 
 constexpr const char* kShellingError = "Error Shelling file.\r\n";
 constexpr const char* kShellingTitle = "Error";
-
-void LaunchSuiteProgram(FormRuntime& runtime, std::string_view program,
-                        std::string_view arguments = {}) {
-    Launch(runtime, SuiteProgramPath(runtime, program), std::string(arguments), kNormalFocus);
-}
 
 void ShowShellingError(FormRuntime& runtime, const Failure& failure) {
     runtime.ShowMessageBox(kShellingError + failure.Description(), box::kExclamation,
@@ -45,15 +37,17 @@ void Supervisor::StartWorkers(HostFlag& success) {
 
     // A program that cannot be started is shown to whoever sits at the console; the rest of
     // the suite is started all the same, and the start itself stays reported as successful.
-    LaunchStep(runtime_, [&] { LaunchSuiteProgram(runtime_, suite::kAlerts); });
-    LaunchStep(runtime_, [&] { LaunchSuiteProgram(runtime_, suite::kGraphs); });
-    LaunchStep(runtime_, [&] { LaunchSuiteProgram(runtime_, suite::kTrapReceiver); });
+    ActionRecord startUp;
+    startUp.reason = ActionReason::StartUp;
+    LaunchStep(runtime_, [&] { LaunchRecorded(suite::kAlerts, {}, startUp); });
+    LaunchStep(runtime_, [&] { LaunchRecorded(suite::kGraphs, {}, startUp); });
+    LaunchStep(runtime_, [&] { LaunchRecorded(suite::kTrapReceiver, {}, startUp); });
     LaunchStep(runtime_, [&] { KeepManagerAlive(); });
     for (const auto name : suite::kStartupKillList) {
-        KillApp(process_, name);
+        KillAppRecorded(name, ActionReason::StartupList);
     }
     LaunchStep(runtime_,
-               [&] { LaunchSuiteProgram(runtime_, suite::kWatcher, suite::kWatcherArguments); });
+               [&] { LaunchRecorded(suite::kWatcher, suite::kWatcherArguments, startUp); });
 }
 
 } // namespace ostrivan

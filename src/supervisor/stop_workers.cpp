@@ -1,6 +1,5 @@
 #include "supervisor/supervisor.h"
 
-#include "process/kill_app.h"
 #include "supervisor/status_text.h"
 
 #include <array>
@@ -39,7 +38,7 @@ void Supervisor::StopWorkers() {
     // From here on the form no longer refuses to unload, whoever asks.
     state_.IsStopping = true;
     for (const auto name : kShutdownList) {
-        KillApp(process_, name);
+        KillAppRecorded(name, ActionReason::ShutdownList);
     }
     runtime_.UnloadForm();
 }

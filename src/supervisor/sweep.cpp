@@ -3,6 +3,7 @@
 #include "platform/failure.h"
 #include "platform/handles.h"
 #include "process/kill_app.h"
+#include "process/process_identity.h"
 #include "process/process_snapshot.h"
 #include "supervisor/array_size.h"
 #include "supervisor/check_clock.h"
@@ -47,21 +48,32 @@ bool IsShortLivedTool(std::string_view name, const std::vector<std::string>& sho
 }
 
 // The pending id must still name the tool that the last sweep saw: same creation time, and
-// an image name that is still a short-lived tool's. Anything else is left alone.
-bool StillPendingTool(ProcessApi& api, Handle process, const ProcessIdentity& pending) {
+// an image name that is still a short-lived tool's. Anything else is left alone. The name
+// is kept for the record.
+bool StillPendingTool(ProcessApi& api, Handle process, const ProcessIdentity& pending,
+                      std::string& name) {
     std::string imageName;
-    return IsProcess(api, process, pending) && api.GetProcessImageName(process, imageName) &&
-           IsShortLivedTool(NormalizeImageName(imageName), SplitList(suite::kShortKillList));
+    if (!IsProcess(api, process, pending) || !api.GetProcessImageName(process, imageName)) {
+        return false;
+    }
+    name = NormalizeImageName(imageName);
+    return IsShortLivedTool(name, SplitList(suite::kShortKillList));
 }
 
-void KillPendingProcess(ProcessApi& api, const ProcessIdentity& pending) {
+ActionRecord KillPendingProcess(ProcessApi& api, const ProcessIdentity& pending) {
+    ActionRecord record;
+    record.action = Action::AlreadyGone;
+    record.reason = ActionReason::ShortLivedTool;
+    record.pid = pending.id;
     ProcessHandle probe(api, api.OpenProcess(access::kAllAccessNt5, pending.id));
     // A handle counts only when positive as a signed 32-bit value. The tool is confirmed on
     // the handle that terminates it.
     if (static_cast<std::int32_t>(probe.Get()) > 0) {
-        KillProcess(api, pending.id, 0,
-                    [&](Handle process) { return StillPendingTool(api, process, pending); });
+        record.action = KillProcessOutcome(api, pending.id, 0, [&](Handle process) {
+            return StillPendingTool(api, process, pending, record.program);
+        });
     }
+    return record;
 }
 
 // Rows whose name no process carries any more go: a later run of that name is another
@@ -77,6 +89,11 @@ void ForgetEndedChecks(std::vector<CheckRecord>& table, const std::vector<Proces
 } // namespace
 
 void Supervisor::Sweep() {
+    // However the sweep ends, the log learns that it has.
+    struct SweepEnd {
+        ActionLog& log;
+        ~SweepEnd() { log.SweepEnded(); }
+    } const end{log_};
     KillPendingProcesses();
     ReapOverdueChecks();
     ScanProcesses();
@@ -90,7 +107,7 @@ void Supervisor::KillPendingProcesses() {
     // One failing id never keeps the others from their termination.
     for (const auto& pending : state_.PendingKills) {
         try {
-            KillPendingProcess(process_, pending);
+            log_.Record(KillPendingProcess(process_, pending));
         } catch (const Failure&) {
         } catch (const std::bad_alloc&) {
         }
@@ -105,7 +122,8 @@ void Supervisor::ReapOverdueChecks() {
         const CheckRecord& row = state_.CheckTable[i];
         if (row.Overdue != 0) {
             // That program only: another whose name merely ends the same is not overdue.
-            KillApp(process_, row.Name, NameMatch::Exact);
+            KillAppRecorded(row.Name, ActionReason::OverdueCheck, NameMatch::Exact,
+                            row.FirstSeenUtc);
         } else {
             survivors.push_back(row);
         }

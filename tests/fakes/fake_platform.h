@@ -1,6 +1,7 @@
 #pragma once
 
 #include "call_log.h"
+#include "fake_action_log.h"
 #include "fake_host.h"
 #include "fake_path_security.h"
 #include "fake_process_api.h"
@@ -22,6 +23,7 @@ namespace ostrivan::fakes {
 //   s.runtime.FireTimer();
 //   s.processes.Terminations();               // id, exit code, access, privilege
 //   s.runtime.Launches();                     // program path, command line, style, id
+//   s.actions.Records();                      // launches and terminations, with reasons
 //   s.log.Only({"host.", "runtime."});        // calls in order
 //   EXPECT_EQ(s.processes.OpenHandleCount(), 0u);
 struct FakePlatform {
@@ -30,11 +32,12 @@ struct FakePlatform {
     FakeRuntime runtime{log, processes};
     FakeHost host{log};
     FakePathSecurity security{log};
+    FakeActionLog actions;
 };
 
 // The service's form on the simulated platform, wired to receive unload and timer events.
 struct FakeService : FakePlatform {
-    frmService form{host, runtime, processes, security};
+    frmService form{host, runtime, processes, security, actions};
 
     FakeService() { runtime.WireForm(form); }
 };

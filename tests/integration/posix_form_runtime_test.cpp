@@ -79,7 +79,7 @@ protected:
     Pipe out_;
     Pipe err_;
     Console console_{nothing_.Get(), out_.write.Get(), err_.write.Get()};
-    SystemdNotifier notifier_{""};
+    SystemdNotifier notifier_;
     RecordingForm form_;
     std::optional<PosixFormRuntime> runtime_;
 };
@@ -174,9 +174,6 @@ TEST_F(FormRuntimeTest, LaunchesAProgramWithItsArgumentsOnItsOwn) {
     EXPECT_TRUE(onlyStandardOnes) << ::testing::PrintToString(descriptors);
     ::kill(static_cast<pid_t>(second), SIGKILL);
     ::waitpid(static_cast<pid_t>(second), nullptr, 0);
-    EXPECT_NE(
-        err_.Drain().find("launched vantorelle_watcher.exe 900 (pid " + std::to_string(pid) + ")"),
-        std::string::npos);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
 }

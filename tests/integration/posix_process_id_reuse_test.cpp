@@ -113,7 +113,8 @@ protected:
     TempDir folder_;
     PosixProcessApi api_;
     LaunchingRuntime runtime_{folder_.Path()};
-    Supervisor supervisor_{api_, runtime_};
+    NoActionLog actions_;
+    Supervisor supervisor_{api_, runtime_, actions_};
     ProcessIdentity a_;
     ProcessIdentity b_;
     ProcessIdentity stale_;

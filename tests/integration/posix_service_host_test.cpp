@@ -70,7 +70,7 @@ protected:
     testing::Pipe out_;
     testing::Pipe err_;
     Console console_{nothing_.Get(), out_.write.Get(), err_.write.Get()};
-    SystemdNotifier notifier_{""};
+    SystemdNotifier notifier_;
     PosixServiceHost host_{loop_, console_, notifier_, units_.Path(), "/opt/my suite/o-service"};
     RecordingService service_{loop_};
 };

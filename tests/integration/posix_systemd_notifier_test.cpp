@@ -1,9 +1,16 @@
+#include "platform/posix/console.h"
+#include "platform/posix/event_loop.h"
+#include "platform/posix/interval_timer.h"
+#include "platform/posix/posix_form_runtime.h"
+#include "platform/posix/spawn.h"
 #include "platform/posix/systemd_notifier.h"
 #include "posix_test_support.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -29,6 +36,7 @@ public:
         bound_ = ::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
     }
     bool Bound() const { return bound_; }
+    int Fd() const { return socket_.Get(); }
     std::string Receive() {
         pollfd ready{socket_.Get(), POLLIN, 0};
         if (::poll(&ready, 1, 10000) != 1) {
@@ -44,13 +52,22 @@ private:
     bool bound_ = false;
 };
 
+// The environment systemd gives a service with a watchdog of `watchdogMicroseconds`.
+void ServiceEnvironment(const std::string& socket, int watchdogMicroseconds) {
+    ::setenv("NOTIFY_SOCKET", socket.c_str(), 1);
+    ::setenv("WATCHDOG_USEC", std::to_string(watchdogMicroseconds).c_str(), 1);
+    ::setenv("WATCHDOG_PID", std::to_string(::getpid()).c_str(), 1);
+}
+
 TEST(SystemdNotifier, SendsStatesToTheSocketItWasGiven) {
     testing::TempDir folder;
     const std::string path = folder.Path() + "/notify";
     ManagerSocket manager(path);
     ASSERT_TRUE(manager.Bound());
-    SystemdNotifier notifier(path);
+    ServiceEnvironment(path, 120'000'000);
+    auto notifier = SystemdNotifier::FromEnvironment();
     ASSERT_TRUE(notifier.Active());
+    EXPECT_EQ(notifier.WatchdogMilliseconds(), 120'000u);
     notifier.Send("READY=1");
     notifier.Send("STATUS=Ostrivan Monitoring Service Running");
     EXPECT_EQ(manager.Receive(), "READY=1");
@@ -61,26 +78,50 @@ TEST(SystemdNotifier, ReachesAnAbstractSocket) {
     const std::string path = "@ostrivan-notify-test-" + std::to_string(::getpid());
     ManagerSocket manager(path);
     ASSERT_TRUE(manager.Bound());
-    SystemdNotifier(path).Send("READY=1");
+    ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
+    SystemdNotifier::FromEnvironment().Send("READY=1");
     EXPECT_EQ(manager.Receive(), "READY=1");
 }
 
-TEST(SystemdNotifier, TakesTheSocketOutOfTheEnvironmentForTheLaunchedPrograms) {
-    testing::TempDir folder;
-    const std::string path = folder.Path() + "/notify";
-    ManagerSocket manager(path);
-    ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
-    auto notifier = SystemdNotifier::FromEnvironment();
-    EXPECT_EQ(std::getenv("NOTIFY_SOCKET"), nullptr);
-    notifier.Send("READY=1");
-    EXPECT_EQ(manager.Receive(), "READY=1");
+TEST(SystemdNotifier, LaunchedProgramsSeeNeitherTheSocketNorTheWatchdog) {
+    ServiceEnvironment("/run/systemd/notify", 120'000'000);
+    const std::vector<std::string> probe = {
+        "/bin/sh", "-c", "[ -z \"${NOTIFY_SOCKET+x}${WATCHDOG_USEC+x}${WATCHDOG_PID+x}\" ]"};
+    EXPECT_EQ(RunAndWait(probe), 0);
+    const Spawned spawned = SpawnDetached(probe[0], probe);
+    ASSERT_EQ(spawned.error, 0);
+    int status = -1;
+    ASSERT_EQ(::waitpid(spawned.pid, &status, 0), spawned.pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // The service itself keeps them.
+    EXPECT_NE(std::getenv("NOTIFY_SOCKET"), nullptr);
 }
 
 TEST(SystemdNotifier, DoesNothingWithoutASocket) {
     ::unsetenv("NOTIFY_SOCKET");
     EXPECT_FALSE(SystemdNotifier::FromEnvironment().Active());
-    EXPECT_FALSE(SystemdNotifier("relative/path").Active());
-    SystemdNotifier("").Send("READY=1"); // harmless
+    SystemdNotifier().Send("READY=1"); // harmless
+}
+
+// While paused, the form's timer still feeds the watchdog, at half its time.
+TEST(SystemdNotifier, WhilePausedTheWatchdogIsStillFed) {
+    testing::DrainLoopSignals();
+    testing::TempDir folder;
+    ManagerSocket manager(folder.Path() + "/notify");
+    ServiceEnvironment(folder.Path() + "/notify", 200'000);
+    auto notifier = SystemdNotifier::FromEnvironment();
+    EventLoop loop;
+    const UniqueFd nothing(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    Console console(nothing.Get(), nothing.Get(), nothing.Get());
+    PosixFormRuntime runtime(loop, console, notifier, folder.Path(), "", 60000, true);
+    runtime.SetTimerEnabled(false);
+    // The loop ends with the first datagram, or after 10 s without one.
+    loop.Watch(manager.Fd(), [&] { loop.Quit(0); });
+    IntervalTimer deadline;
+    loop.Watch(deadline.Fd(), [&] { loop.Quit(1); });
+    deadline.Start(10'000);
+    EXPECT_EQ(loop.Run(), 0);
+    EXPECT_EQ(manager.Receive(), "WATCHDOG=1");
 }
 
 } // namespace

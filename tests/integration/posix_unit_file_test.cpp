@@ -48,6 +48,7 @@ TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuiteAndIsRestartedAfterAFai
         "KillMode=mixed\n"
         "Restart=on-failure\n"
         "RestartSec=5\n"
+        "WatchdogSec=120\n"
         "\n"
         "[Install]\n"
         "WantedBy=multi-user.target\n");

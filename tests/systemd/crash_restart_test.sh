@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The service installed under a real systemd (PID 1 of a container) dies of SIGSEGV:
 # systemd notes the failure, ends every program of the dead run, restarts the service
-# after RestartSec, and the new run launches exactly one suite; a stop afterwards still
-# ends the suite by the service's own sequence.
+# after RestartSec, and the new run launches exactly one suite; the same after SIGSTOP, by
+# the watchdog; a stop afterwards still ends the suite by the service's own sequence.
+# Before, a killed manager's relaunch is found in the journal by its message id.
 #
 # Usage: crash_restart_test.sh O_SERVICE STANDIN
 # Exit status: 0 passed, 1 failed, 77 skipped (no systemd-nspawn or debootstrap).
@@ -60,7 +61,7 @@ poll() { # SECONDS COMMAND...: on this machine
 }
 journal_has() { ct journalctl -b -u ostrivan --no-pager | grep -qF -- "$1"; }
 main_pid() { ct systemctl show -p MainPID --value ostrivan; }
-restarted_once() { [ "$(ct systemctl show -p NRestarts --value ostrivan)" = 1 ]; }
+restarts() { [ "$(ct systemctl show -p NRestarts --value ostrivan)" = "$1" ]; }
 active() { [ "$(ct systemctl is-active ostrivan)" = active ]; }
 
 systemd_tree "${OSTRIVAN_SYSTEMD_TREE_ROOT:?}"
@@ -75,17 +76,26 @@ log "installing"
 ct "$SUITE/o-service" -install || fail "-install failed"
 unit=$(ct cat "$UNIT") || fail "-install wrote no unit"
 for line in Restart=on-failure RestartSec=5 KillMode=mixed StartLimitIntervalSec=600 \
-            StartLimitBurst=5; do
+            StartLimitBurst=5 WatchdogSec=120; do
     grep -qxF "$line" <<<"$unit" || fail "the unit lacks $line: $unit"
 done
-pass "the unit restarts on failure after 5 s, at most 5 starts in 10 minutes, KillMode=mixed"
+pass "the unit restarts on failure after 5 s, at most 5 starts in 10 minutes, KillMode=mixed, a 120 s watchdog"
 verify=$(ct systemd-analyze verify "$UNIT" 2>&1) || fail "systemd-analyze verify: $verify"
 [ -z "$verify" ] || fail "systemd-analyze verify is not clean: $verify"
 pass "systemd-analyze verify is clean"
 
-# A shorter wait before the restart, and no core file in the tree.
+# A shorter wait before the restart, no core file in the tree, a sweep every second
+# (libfaketime) and, so that a hang is found in seconds, a 5 s watchdog (systemd keeps real
+# time) that the sweeps feed in time.
 ct mkdir -p "$UNIT.d"
-ct sh -c "printf '[Service]\nRestartSec=1\nLimitCORE=0\n' >$UNIT.d/test.conf"
+ct sh -c "cat >$UNIT.d/test.conf" <<EOF
+[Service]
+RestartSec=1
+LimitCORE=0
+WatchdogSec=5
+TimeoutAbortSec=5
+Environment=LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1 "FAKETIME=+0 x60"
+EOF
 ct systemctl daemon-reload
 
 log "starting"
@@ -95,12 +105,26 @@ OLD_MAIN=$(main_pid)
 OLD_SUITE=$(suite_pids)
 pass "running as $OLD_MAIN with its suite: $OLD_SUITE"
 
+relaunches() { ct journalctl -b -u ostrivan MESSAGE_ID=5671f2af7e794f05817423a701fabbc6 -o json; }
+ct sh -c "kill -KILL $(pids_of vantorelle_manager.exe)"
+poll 30 eval 'relaunches | grep -qF "\"OSTRIVAN_REASON\":\"manager-ended\""' ||
+    fail "no relaunch of the killed manager under its message id"
+entry=$(relaunches | grep -F '"OSTRIVAN_REASON":"manager-ended"' | tail -n 1)
+poll 30 one_suite || fail "no single manager after the relaunch: $(suite_pids)"
+NEW_MANAGER=$(pids_of vantorelle_manager.exe)
+for field in '"OSTRIVAN_PROGRAM":"vantorelle_manager.exe"' "\"OSTRIVAN_PROGRAM_PID\":\"$NEW_MANAGER\"" \
+             '"PRIORITY":"5"' '"OSTRIVAN_EXIT_CODE":' "\"_PID\":\"$OLD_MAIN\""; do
+    grep -qF -- "$field" <<<"$entry" || fail "the relaunch entry lacks $field: $entry"
+done
+pass "journal: the killed manager's relaunch (pid $NEW_MANAGER) under its message id, with name, pid, reason and priority notice"
+OLD_SUITE=$(suite_pids)
+
 log "killing the service's main process with SIGSEGV"
 ct sh -c "kill -SEGV $OLD_MAIN"
 poll 30 journal_has "Main process exited, code=killed, status=11/SEGV" \
     || fail "the journal shows no failure"
 pass "journal: Main process exited, code=killed, status=11/SEGV"
-poll 30 restarted_once || fail "the service was not restarted"
+poll 30 restarts 1 || fail "the service was not restarted"
 poll 30 active || fail "the restarted service is not active"
 NEW_MAIN=$(main_pid)
 [ "$NEW_MAIN" != "$OLD_MAIN" ] || fail "the main process is the old one"
@@ -111,6 +135,21 @@ for pid in $OLD_SUITE; do
     [[ " $NEW_SUITE " != *" $pid "* ]] || fail "process $pid of the dead run still runs"
 done
 pass "none of the dead run's programs is left; one new suite runs: $NEW_SUITE"
+
+log "stopping the service's main process with SIGSTOP"
+OLD_MAIN=$NEW_MAIN
+OLD_SUITE=$NEW_SUITE
+ct sh -c "kill -STOP $OLD_MAIN"
+poll 60 journal_has "Watchdog timeout (limit 5s)!" || fail "the watchdog did not notice the hang"
+pass "journal: Watchdog timeout (limit 5s)!"
+poll 60 restarts 2 || fail "the hung service was not restarted"
+NEW_MAIN=$(main_pid)
+poll 30 one_suite || fail "not exactly one suite after the watchdog's restart: $(suite_pids)"
+NEW_SUITE=$(suite_pids)
+for pid in $OLD_SUITE; do
+    [[ " $NEW_SUITE " != *" $pid "* ]] || fail "process $pid of the hung run still runs"
+done
+pass "ended by the watchdog, restarted (NRestarts=2) as $NEW_MAIN with one new suite: $NEW_SUITE"
 
 log "stopping"
 declare -A running

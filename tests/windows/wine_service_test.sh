@@ -63,6 +63,16 @@ poll() {
 }
 
 event_logged() { grep -qF -- "$1" "$EVENTS"; }
+# "TYPE ID" of the entry whose text line holds TEXT, from the note ReportEventW wrote just
+# before it on the same thread: "0128:fixme:advapi:ReportEventW (h,0x0004,0x0000,0x00000005,...".
+event_type_and_id() {
+    local type id
+    read -r type id < <(awk -v text="$1" '
+        /:fixme:advapi:ReportEventW / { split($0, a, ":"); header[a[1]] = $0 }
+        index($0, text) && /:eventlog:ReportEventW / {
+            split($0, a, ":"); split(header[a[1]], f, ","); print f[2], f[4]; exit }' "$EVENTS")
+    printf '%d %d\n' "${type:-0}" "${id:-0}"
+}
 
 expect_eq() { # what expected actual
     [ "$2" = "$3" ] || fail "$1: expected \"$2\", got \"$3\""
@@ -90,8 +100,9 @@ wineserver -w
 # channel. A later session would also start the service on its own (automatic start)
 # where no one could see its log.
 wineserver -p
-# The service manager's own notes (fixme+service) tell what it did with the failure actions.
-WINEDEBUG=-all,+eventlog,fixme+service wine 'C:\windows\system32\cmd.exe' /c exit \
+# The service manager's own notes (fixme+service) tell what it did with the failure actions;
+# ReportEventW's own note (fixme+advapi) tells each entry's type and id.
+WINEDEBUG=-all,+eventlog,fixme+service,fixme+advapi wine 'C:\windows\system32\cmd.exe' /c exit \
     >/dev/null 2>"$EVENTS"
 
 C_DRIVE="$WINEPREFIX/drive_c"
@@ -125,7 +136,7 @@ for field in "FileVersion=4.00.0049" "ProductVersion=4.00.0049" "InternalName=o-
     grep -qxF "$field" <<<"$version" || fail "version resource lacks $field: $version"
 done
 pass "version resource: file and product version 4.00.0049, internal name o-service"
-for id in 1 109 110; do
+for id in 1 5 6 7 8 109 110; do
     expect_eq "message table entry $id shows its text as written" \
         "[5] Access is denied" "$(tool message "$SERVICE_EXE" $id '[5] Access is denied')"
 done
@@ -210,6 +221,10 @@ tool tick "$CAPTION" >/dev/null || fail "the second sweep"
 wait "$waiter" || fail "the second sweep left rrdtool.exe running"
 expect_eq "rrdtool.exe terminated by the sweep after the one that saw it, exit code 0" \
     0 "$(cat "$WORK/rrd_exit")"
+SUMMARY='trace:eventlog:ReportEventW L"Ended 1 short-lived tool: rrdtool.exe (1)"'
+poll 30 event_logged "$SUMMARY" || fail "no summary of the short-lived tool that sweep ended"
+expect_eq "one summary entry (information, id 8) for the sweep that ended it" \
+    "1 4 8" "$(grep -cF -- "$SUMMARY" "$EVENTS") $(event_type_and_id "$SUMMARY")"
 
 log "pause and continue"
 expect_eq "pause is passed on" PAUSE_PENDING "$(tool control Ostrivan 2)"
@@ -263,6 +278,11 @@ poll 30 grep -q 'vantorelle_manager.exe" \[holding 300 MiB\]' "$SUITE/standin.lo
     || fail "the sweep did not relaunch the ended manager"
 BIG_MANAGER=$(grep 'vantorelle_manager.exe" \[holding 300 MiB\]' "$SUITE/standin.log" | cut -d' ' -f1)
 pass "an ended manager is relaunched by the next sweep (process $BIG_MANAGER)"
+# The code reads 0 here: once ended, the killed manager can no longer be opened under Wine.
+RELAUNCH="trace:eventlog:ReportEventW L\"launched vantorelle_manager.exe (pid $BIG_MANAGER): the manager had ended with exit code "
+poll 30 event_logged "$RELAUNCH" || fail "the relaunch is not in the event log"
+expect_eq "the relaunch is in the event log with its reason, information, id 5" \
+    "4 5" "$(event_type_and_id "$RELAUNCH")"
 wine 'C:\svctool.exe' waitexit "$BIG_MANAGER" 30000 2>/dev/null | tr -d '\r' >"$WORK/big_exit" &
 waiter=$!
 tool tick "$CAPTION" >/dev/null

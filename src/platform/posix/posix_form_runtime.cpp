@@ -57,9 +57,7 @@ PosixFormRuntime::PosixFormRuntime(EventLoop& loop, Console& console, SystemdNot
     : loop_(loop), console_(console), notifier_(notifier), interval_(timerInterval),
       enabled_(timerEnabled), applicationFolder_(std::move(applicationFolder)),
       arguments_(std::move(arguments)) {
-    if (enabled_) {
-        timer_.Start(interval_);
-    }
+    timer_.Start(enabled_ ? interval_ : PausedKeepAliveInterval());
     loop_.Watch(timer_.Fd(), [this] { Tick(); });
     // Closing the window: the user's interrupt, or the terminal going away.
     loop_.OnSignal(SIGINT, [this] { UnloadForm(); });
@@ -69,9 +67,19 @@ PosixFormRuntime::PosixFormRuntime(EventLoop& loop, Console& console, SystemdNot
 
 void PosixFormRuntime::Tick() {
     // Ticks missed while a handler ran are taken as one.
-    if (timer_.Consume() && enabled_ && events_ != nullptr) {
+    if (!timer_.Consume()) {
+        return;
+    }
+    if (enabled_ && events_ != nullptr) {
         events_->OnTimer();
     }
+    // After the sweep: a sweep that hangs keeps the watchdog from hearing of the service.
+    notifier_.KeepAlive();
+}
+
+std::uint32_t PosixFormRuntime::PausedKeepAliveInterval() const {
+    // Half the watchdog's time, as systemd advises; no wake-ups at all without a watchdog.
+    return notifier_.WatchdogMilliseconds() / 2;
 }
 
 void PosixFormRuntime::SetStatusText(const std::string& text) {
@@ -91,11 +99,8 @@ void PosixFormRuntime::SetTimerEnabled(bool enabled) {
         return;
     }
     enabled_ = enabled;
-    if (enabled_) {
-        timer_.Start(interval_); // a full interval from now
-    } else {
-        timer_.Stop();
-    }
+    // A full interval from now; while paused, only the watchdog's keep-alives.
+    timer_.Start(enabled_ ? interval_ : PausedKeepAliveInterval());
 }
 
 std::int32_t PosixFormRuntime::ShowMessageBox(const std::string& text, std::int32_t style,
@@ -144,11 +149,7 @@ ProcessIdentity PosixFormRuntime::LaunchProgram(const std::string& programPath,
     if (spawned.error != 0) {
         throw Failure(spawned.error, std::string(std::strerror(spawned.error)) + ": " + program);
     }
-    const std::string name = ImageBaseName(program);
-    launched_.insert_or_assign(spawned.pid, name);
-    std::vector<std::string> arguments(argv.begin() + 1, argv.end());
-    console_.Log("launched " + name + (arguments.empty() ? "" : " " + ArgumentText(arguments)) +
-                 " (pid " + std::to_string(spawned.pid) + ")");
+    launched_.insert_or_assign(spawned.pid, ImageBaseName(program));
     return IdentityOfChild(spawned.pid);
 }
 

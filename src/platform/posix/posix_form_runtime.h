@@ -15,8 +15,9 @@
 namespace ostrivan::posix {
 
 // The form's runtime on Linux: the status line goes to the console (and to systemd), the
-// timer is a timerfd read by the loop, message boxes are asked on the terminal or logged
-// and answered with their default, SIGINT and SIGHUP close the window.
+// timer is a timerfd read by the loop that also keeps systemd's watchdog fed (after every
+// tick, and while paused at the rate the watchdog needs), message boxes are asked on the terminal
+// or logged and answered with their default, SIGINT and SIGHUP close the window.
 class PosixFormRuntime final : public FormRuntime {
 public:
     // The title a message box shows when it names none.
@@ -50,6 +51,8 @@ public:
 
 private:
     void Tick();
+    // How often the timer fires while paused: 0 (never) without a watchdog.
+    std::uint32_t PausedKeepAliveInterval() const;
     void ChildEnded(pid_t pid, int waitStatus);
 
     EventLoop& loop_;

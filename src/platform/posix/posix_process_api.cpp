@@ -58,7 +58,7 @@ unsigned VersionPart(const char*& text) {
 
 } // namespace
 
-PosixProcessApi::PosixProcessApi(Log log) : log_(std::move(log)) {
+PosixProcessApi::PosixProcessApi() {
     // The privilege is held only for the length of a termination.
     SetKillCapability(false);
 }
@@ -160,20 +160,12 @@ bool PosixProcessApi::TerminateProcess(Handle process, std::uint32_t exitCode) {
     if (target == nullptr || PidfdEnded(target->pidfd.Get())) {
         return false;
     }
-    auto name = ImageNameOf(target->pid);
-    const auto startTime = StartTime(*target); // also confirms that the name was this one's
-    if (!startTime) {
-        name.reset();
-    }
+    const auto startTime = StartTime(*target);
     if (!PidfdKill(target->pidfd.Get())) {
         return false;
     }
     if (startTime) {
         terminationCodes_.Remember({target->pid, *startTime}, exitCode);
-    }
-    if (log_) {
-        log_("terminated " + name.value_or("a process") + " (pid " + std::to_string(target->pid) +
-             ", exit code " + std::to_string(exitCode) + ")");
     }
     return true;
 }

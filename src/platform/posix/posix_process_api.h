@@ -22,14 +22,12 @@ namespace ostrivan::posix {
 // termination.
 class PosixProcessApi final : public ProcessApi {
 public:
-    using Log = std::function<void(const std::string&)>;
-
     // What GetCurrentProcess hands out: the value Windows uses for its pseudo handle.
     static constexpr Handle kCurrentProcess = -1;
     // The identifier LookupPrivilegeValueA gives SeDebugPrivilege, as on Windows.
     static constexpr Luid kDebugLuid{20, 0};
 
-    explicit PosixProcessApi(Log log = {});
+    PosixProcessApi();
 
     Handle CreateToolhelp32Snapshot(std::uint32_t flags, ProcessId processId) override;
     bool Process32First(Handle snapshot, ProcessEntryRecord& record) override;
@@ -76,7 +74,6 @@ private:
     OpenedProcess* Find(Handle process, std::uint32_t anyOf);
     std::optional<std::uint64_t> StartTime(const OpenedProcess& process);
 
-    Log log_;
     std::map<Handle, Snapshot> snapshots_;
     std::map<Handle, OpenedProcess> processes_;
     std::map<Handle, Token> tokens_;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 extern char** environ;
 
@@ -48,6 +49,15 @@ private:
     posix_spawn_file_actions_t actions_;
 };
 
+bool MeantForTheServiceAlone(std::string_view variable) {
+    for (const std::string_view name : {"NOTIFY_SOCKET=", "WATCHDOG_USEC=", "WATCHDOG_PID="}) {
+        if (variable.starts_with(name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<char*> ArgumentPointers(const std::vector<std::string>& argv) {
     std::vector<char*> pointers;
     pointers.reserve(argv.size() + 1);
@@ -66,7 +76,8 @@ std::vector<char*> ArgumentPointers(const std::vector<std::string>& argv) {
 
 // The child's way from fork to exec. Only system calls: the parent's state may be anything.
 // Reports the errno of a step that fails on `report`, which exec closes when it succeeds.
-[[noreturn]] void BecomeProgram(const char* program, char* const* argv, pid_t parent, int report) {
+[[noreturn]] void BecomeProgram(const char* program, char* const* argv, char* const* envp,
+                                pid_t parent, int report) {
     // Ended with the service, however the service ends. The signal comes when the thread
     // that forked ends: the service's one thread, so with the service itself.
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
@@ -97,14 +108,26 @@ std::vector<char*> ArgumentPointers(const std::vector<std::string>& argv) {
     // Whatever the service itself inherited stays with it.
     ::close_range(STDERR_FILENO + 1, static_cast<unsigned>(report) - 1, 0);
     ::close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
-    ::execve(program, argv, environ);
+    ::execve(program, argv, envp);
     ReportAndExit(report);
 }
 
 } // namespace
 
+std::vector<std::string> ChildEnvironment() {
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (!MeantForTheServiceAlone(*variable)) {
+            variables.emplace_back(*variable);
+        }
+    }
+    return variables;
+}
+
 Spawned SpawnDetached(const std::string& program, const std::vector<std::string>& argv) {
     auto pointers = ArgumentPointers(argv);
+    const auto environment = ChildEnvironment();
+    auto environmentPointers = ArgumentPointers(environment);
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         return Spawned{0, errno};
@@ -117,7 +140,8 @@ Spawned SpawnDetached(const std::string& program, const std::vector<std::string>
         return Spawned{0, errno};
     }
     if (pid == 0) {
-        BecomeProgram(program.c_str(), pointers.data(), parent, writing.Get());
+        BecomeProgram(program.c_str(), pointers.data(), environmentPointers.data(), parent,
+                      writing.Get());
     }
     writing.Reset();
     // Nothing to read once exec has closed the child's end: the program runs.
@@ -139,9 +163,11 @@ int RunAndWait(const std::vector<std::string>& argv) {
     }
     const SpawnSetup setup;
     auto pointers = ArgumentPointers(argv);
+    const auto environment = ChildEnvironment();
+    auto environmentPointers = ArgumentPointers(environment);
     pid_t pid = 0;
     if (::posix_spawnp(&pid, argv[0].c_str(), setup.Actions(), setup.Attributes(), pointers.data(),
-                       environ) != 0) {
+                       environmentPointers.data()) != 0) {
         return -1;
     }
     int status = 0;

@@ -12,6 +12,11 @@ struct Spawned {
     int error = 0; // errno value; 0 when the program was started
 };
 
+// The environment a launched program gets: the service's own, without what systemd gave
+// the service alone (its notification socket and watchdog), so that no program can speak
+// for the service.
+std::vector<std::string> ChildEnvironment();
+
 // Starts a program on its own: a session of its own (a Ctrl-C at the service's terminal
 // is not meant for it), no signal blocked or ignored, standard input from /dev/null, no
 // descriptor but the three standard ones. It is killed (SIGKILL) when the calling thread

@@ -1,42 +1,38 @@
 #include "platform/posix/systemd_notifier.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <systemd/sd-daemon.h>
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
+#include <limits>
+#include <string>
 
 namespace ostrivan::posix {
 
 SystemdNotifier SystemdNotifier::FromEnvironment() {
-    const char* path = std::getenv("NOTIFY_SOCKET");
-    SystemdNotifier notifier(path != nullptr ? path : "");
-    ::unsetenv("NOTIFY_SOCKET");
+    SystemdNotifier notifier;
+    const char* socket = std::getenv("NOTIFY_SOCKET");
+    notifier.active_ = socket != nullptr && *socket != '\0';
+    std::uint64_t microseconds = 0;
+    if (notifier.active_ && ::sd_watchdog_enabled(0, &microseconds) > 0) {
+        // At least a millisecond: 0 would read as no watchdog at all.
+        const std::uint64_t milliseconds = std::max<std::uint64_t>(microseconds / 1000, 1);
+        notifier.watchdogMilliseconds_ = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(milliseconds, std::numeric_limits<std::uint32_t>::max()));
+    }
     return notifier;
 }
 
-SystemdNotifier::SystemdNotifier(std::string socketPath) : path_(std::move(socketPath)) {
-    // An abstract socket is written with '@' in front; a relative path is none of ours.
-    if ((path_.starts_with('/') || path_.starts_with('@')) &&
-        path_.size() < sizeof(sockaddr_un::sun_path)) {
-        socket_.Reset(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+void SystemdNotifier::Send(std::string_view state) {
+    if (active_) {
+        ::sd_notify(0, std::string(state).c_str());
     }
 }
 
-void SystemdNotifier::Send(std::string_view state) {
-    if (!socket_) {
-        return;
+void SystemdNotifier::KeepAlive() {
+    if (watchdogMilliseconds_ != 0) {
+        Send("WATCHDOG=1");
     }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path_.data(), path_.size());
-    if (path_.starts_with('@')) {
-        address.sun_path[0] = '\0';
-    }
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path_.size());
-    ::sendto(socket_.Get(), state.data(), state.size(), MSG_NOSIGNAL,
-             reinterpret_cast<const sockaddr*>(&address), length);
 }
 
 } // namespace ostrivan::posix

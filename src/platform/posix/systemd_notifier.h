@@ -1,29 +1,34 @@
 #pragma once
 
-#include "platform/posix/unique_fd.h"
-
-#include <string>
+#include <cstdint>
 #include <string_view>
 
 namespace ostrivan::posix {
 
-// Tells systemd about the service's state through the socket in NOTIFY_SOCKET, when the
-// service was started with one; does nothing otherwise.
+// Tells systemd about the service's state through sd_notify, when the service was started
+// with a notification socket; does nothing otherwise. The programs the service launches
+// never see the socket (see spawn.h), so they cannot speak for it.
 class SystemdNotifier {
 public:
-    // Takes NOTIFY_SOCKET out of the environment as well, so that the programs the service
-    // launches cannot speak for it.
+    // Reads NOTIFY_SOCKET and the watchdog meant for this process (WATCHDOG_USEC, with
+    // WATCHDOG_PID naming it).
     static SystemdNotifier FromEnvironment();
 
-    explicit SystemdNotifier(std::string socketPath);
+    SystemdNotifier() = default;
 
-    bool Active() const { return socket_.Valid(); }
+    bool Active() const { return active_; }
     // One message of newline-separated assignments, such as "READY=1". Best effort.
     void Send(std::string_view state);
 
+    // The time within which systemd wants a keep-alive, in milliseconds; 0 without a
+    // watchdog.
+    std::uint32_t WatchdogMilliseconds() const { return watchdogMilliseconds_; }
+    // Tells the watchdog that the service still works.
+    void KeepAlive();
+
 private:
-    std::string path_;
-    UniqueFd socket_;
+    bool active_ = false;
+    std::uint32_t watchdogMilliseconds_ = 0;
 };
 
 } // namespace ostrivan::posix

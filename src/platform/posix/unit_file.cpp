@@ -141,6 +141,10 @@ std::string UnitFileText(std::string_view description, std::string_view executab
     text += "KillMode=mixed\n";
     text += "Restart=on-failure\n";
     text += "RestartSec=5\n";
+    // The service tells the watchdog it works after each sweep, every 60 s (and as often
+    // while paused). Twice the interval lets one tick come a whole interval late; a service
+    // that hangs is ended (SIGABRT) and restarted within two minutes.
+    text += "WatchdogSec=120\n";
     text += kRestrictions;
     text += ReadOnlySystemBut(FolderOf(executable));
     text += "\n";

@@ -14,8 +14,13 @@ inline constexpr std::int32_t kEventErrorReport = 1;
 inline constexpr std::int32_t kEventUnseenMessageBox = 2;
 inline constexpr std::int32_t kEventLoosePermissions = 3;
 inline constexpr std::int32_t kEventOutsideJob = 4;
+inline constexpr std::int32_t kEventManagerRelaunched = 5;
+inline constexpr std::int32_t kEventOverdueCheckEnded = 6;
+inline constexpr std::int32_t kEventTerminationRefused = 7;
+inline constexpr std::int32_t kEventShortLivedTools = 8;
 inline constexpr std::int16_t kEventKindError = EVENTLOG_ERROR_TYPE;
 inline constexpr std::int16_t kEventKindWarning = EVENTLOG_WARNING_TYPE;
+inline constexpr std::int16_t kEventKindInformation = EVENTLOG_INFORMATION_TYPE;
 
 // The event type an entry the form writes with this kind and id is stored at, by its level.
 std::int16_t EventType(std::int16_t kind, std::int32_t id);

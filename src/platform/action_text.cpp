@@ -1,0 +1,97 @@
+#include "platform/action_text.h"
+
+#include <cstdint>
+#include <ctime>
+
+namespace ostrivan {
+namespace {
+
+constexpr std::uint64_t kMebibyte = 1024 * 1024;
+
+// Rounded up, so that a working set just over the ceiling never reads as the ceiling.
+std::string Mebibytes(std::uint64_t bytes) {
+    return std::to_string((bytes + kMebibyte - 1) / kMebibyte) + " MiB";
+}
+
+std::string UtcText(std::int64_t seconds) {
+    const auto time = static_cast<std::time_t>(seconds);
+    const std::tm* fields = std::gmtime(&time);
+    char text[32] = "";
+    if (fields == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", fields) == 0) {
+        return std::to_string(seconds) + " s after 1970";
+    }
+    return text;
+}
+
+std::string Subject(const ActionRecord& record) {
+    return (record.program.empty() ? std::string("a process") : record.program) + " (pid " +
+           std::to_string(record.pid);
+}
+
+} // namespace
+
+std::string_view ReasonName(ActionReason reason) {
+    switch (reason) {
+    case ActionReason::StartUp:
+        return "start-up";
+    case ActionReason::ManagerFirstLaunch:
+        return "manager-first-launch";
+    case ActionReason::ManagerEnded:
+        return "manager-ended";
+    case ActionReason::ManagerOverCeiling:
+        return "manager-over-ceiling";
+    case ActionReason::ShortLivedTool:
+        return "short-lived-tool";
+    case ActionReason::OverdueCheck:
+        return "overdue-check";
+    case ActionReason::StartupList:
+        return "startup-list";
+    case ActionReason::ShutdownList:
+        return "shutdown-list";
+    }
+    return "unknown";
+}
+
+std::string ReasonText(const ActionRecord& record) {
+    switch (record.reason) {
+    case ActionReason::StartUp:
+        return "start-up sequence";
+    case ActionReason::ManagerFirstLaunch:
+        return "first launch of the manager";
+    case ActionReason::ManagerEnded:
+        return "the manager had ended with exit code " + std::to_string(record.exitCode);
+    case ActionReason::ManagerOverCeiling:
+        return "the manager's working set, " + Mebibytes(record.workingSet) +
+               ", was over the ceiling";
+    case ActionReason::ShortLivedTool:
+        return "short-lived tool seen by the last sweep";
+    case ActionReason::OverdueCheck:
+        return "check program overdue, first seen " + UtcText(record.firstSeenUtc);
+    case ActionReason::StartupList:
+        return "stale side program, ended by the start-up sequence";
+    case ActionReason::ShutdownList:
+        return "the service is stopping";
+    }
+    return "unknown reason";
+}
+
+std::string ActionText(const ActionRecord& record) {
+    const std::string reason = ReasonText(record);
+    switch (record.action) {
+    case Action::Launched:
+        return "launched " + record.program +
+               (record.arguments.empty() ? "" : " " + record.arguments) + " (pid " +
+               std::to_string(record.pid) + "): " + reason;
+    case Action::Terminated:
+        return "terminated " + Subject(record) + ", exit code " + std::to_string(record.exitCode) +
+               "): " + reason;
+    case Action::TerminationRefused:
+        return "could not terminate " + Subject(record) + "): " + reason;
+    case Action::AlreadyGone:
+        return Subject(record) + ") had already ended: " + reason;
+    }
+    return Subject(record) + "): " + reason;
+}
+
+} // namespace ostrivan

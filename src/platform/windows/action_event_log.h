@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/action_log.h"
+#include "platform/windows/event_log.h"
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ostrivan::windows {
+
+// The service's actions in the event log, where an administrator looks for what is out of
+// the ordinary: the manager's relaunches and the ends of overdue check programs
+// (information), refused terminations (warnings), and at most one entry per sweep that
+// sums up the short-lived tools it ended. Routine launches and the ends of the start-up
+// and shutdown lists are not written.
+class WindowsActionLog final : public ActionLog {
+public:
+    explicit WindowsActionLog(EventLog& eventLog) : eventLog_(eventLog) {}
+
+    void Record(const ActionRecord& record) noexcept override;
+    void SweepEnded() noexcept override;
+
+private:
+    EventLog& eventLog_;
+    // Short-lived tools ended in this sweep: name and count, in the order first ended.
+    std::vector<std::pair<std::string, std::size_t>> tools_;
+};
+
+// "Ended 3 short-lived tools: rrdtool.exe (2), klaxo_msn.exe (1)".
+std::string ShortLivedToolsText(const std::vector<std::pair<std::string, std::size_t>>& tools);
+
+} // namespace ostrivan::windows

@@ -1,0 +1,34 @@
+#include "supervisor/supervisor.h"
+
+#include "process/kill_app.h"
+#include "process/launch.h"
+#include "supervisor/suite_path.h"
+
+namespace ostrivan {
+
+ProcessIdentity Supervisor::LaunchRecorded(std::string_view program, std::string_view arguments,
+                                           ActionRecord record) {
+    const ProcessIdentity launched =
+        Launch(runtime_, SuiteProgramPath(runtime_, program), std::string(arguments), kNormalFocus);
+    record.action = Action::Launched;
+    record.program = program;
+    record.arguments = arguments;
+    record.pid = launched.id;
+    log_.Record(record);
+    return launched;
+}
+
+void Supervisor::KillAppRecorded(std::string_view target, ActionReason reason, NameMatch match,
+                                 std::int64_t firstSeenUtc) {
+    KillApp(process_, target, match, [&](const std::string& name, ProcessId id, Action outcome) {
+        ActionRecord record;
+        record.action = outcome;
+        record.reason = reason;
+        record.firstSeenUtc = firstSeenUtc;
+        record.program = name;
+        record.pid = id;
+        log_.Record(record);
+    });
+}
+
+} // namespace ostrivan
