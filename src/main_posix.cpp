@@ -4,6 +4,7 @@
 #include "platform/posix/console.h"
 #include "platform/posix/event_loop.h"
 #include "platform/posix/path_security.h"
+#include "platform/posix/pidfd.h"
 #include "platform/posix/posix_form_runtime.h"
 #include "platform/posix/posix_process_api.h"
 #include "platform/posix/posix_service_host.h"
@@ -22,6 +23,11 @@ int main(int argc, char** argv) {
     posix::EventLoop loop;
     posix::Console console;
 
+    if (!posix::PidfdSupported()) {
+        console.Log("this kernel lacks pidfd_open (Linux 5.3 or later): the service could not "
+                    "tell its programs from processes later given their ids, and does not start");
+        return EXIT_FAILURE;
+    }
     const auto executable = posix::ExecutablePath();
     if (!executable) {
         console.Log("cannot read /proc/self/exe: the service needs /proc");

@@ -74,6 +74,12 @@ public:
     virtual void UnloadForm() = 0;
 
     virtual LocalDateTime Now() = 0;
+    // Milliseconds since 1970-01-01 00:00 UTC on the wall clock: daylight saving leaves it
+    // alone, but an administrator or a time service may set it.
+    virtual std::int64_t UtcNow() = 0;
+    // Milliseconds on a clock that nothing sets and that runs on while the machine sleeps;
+    // its start is arbitrary.
+    virtual std::int64_t MonotonicNow() = 0;
 };
 
 } // namespace ostrivan

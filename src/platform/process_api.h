@@ -56,12 +56,17 @@ inline constexpr std::uint32_t kTerminate = 0x1;
 inline constexpr std::uint32_t kVmRead = 0x10;
 inline constexpr std::uint32_t kQueryInformation = 0x400;
 inline constexpr std::uint32_t kQueryLimitedInformation = 0x1000;
+inline constexpr std::uint32_t kSynchronize = 0x100000;
 inline constexpr std::uint32_t kAllAccessNt5 = 0x1F0FFF;
 inline constexpr std::uint32_t kTokenAdjustAndQuery = 0x28;
 } // namespace access
 
 inline constexpr std::uint32_t kSnapProcess = 2;
 inline constexpr std::uint32_t kStillActive = 259;
+// Results of WaitForSingleObject.
+inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitTimeout = 0x102;
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
 inline constexpr std::uint32_t kPrivilegeEnabled = 2;
 inline constexpr std::uint32_t kPrivilegeDisabled = 0;
 inline constexpr const char* kDebugPrivilege = "SeDebugPrivilege";
@@ -84,6 +89,9 @@ public:
     virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
     // Leaves `exitCode` as it was on failure.
     virtual bool GetExitCodeProcess(Handle process, std::uint32_t& exitCode) = 0;
+    // Waits up to `milliseconds` for the process to end: kWaitObject0 once it has,
+    // kWaitTimeout while it runs, kWaitFailed when the handle cannot be waited on.
+    virtual std::uint32_t WaitForSingleObject(Handle process, std::uint32_t milliseconds) = 0;
     virtual bool GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                                       std::uint32_t size) = 0;
     // sizeof the platform's own memory counters record.

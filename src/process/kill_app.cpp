@@ -37,11 +37,16 @@ Action OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exit
                                                          : Unterminated(api, process.Get());
 }
 
+bool Matches(std::string_view name, std::string_view target, NameMatch match) {
+    return match == NameMatch::Exact ? name.size() == target.size() && MatchImageName(name, target)
+                                     : MatchImageName(name, target);
+}
+
 // The snapshot's row may be stale by the time its id is opened.
-bool StillNamed(ProcessApi& api, Handle process, std::string_view target) {
+bool StillNamed(ProcessApi& api, Handle process, std::string_view target, NameMatch match) {
     std::string imageName;
     return api.GetProcessImageName(process, imageName) &&
-           MatchImageName(NormalizeImageName(imageName), target);
+           Matches(NormalizeImageName(imageName), target, match);
 }
 
 // The debug privilege of the own token, enabled for as long as one termination takes and
@@ -65,7 +70,7 @@ private:
 
 } // namespace
 
-bool KillApp(ProcessApi& api, std::string_view target, const KillReport& report) {
+bool KillApp(ProcessApi& api, std::string_view target, NameMatch match, const KillReport& report) {
     // An empty target would end with every name and so terminate the whole machine.
     if (target.empty()) {
         return false;
@@ -73,11 +78,11 @@ bool KillApp(ProcessApi& api, std::string_view target, const KillReport& report)
     bool matched = false;
     try {
         for (const auto& row : TakeProcessSnapshot(api)) {
-            if (MatchImageName(row.Name, target)) {
+            if (Matches(row.Name, target, match)) {
                 matched = true;
                 const Action outcome =
                     KillProcessOutcome(api, row.ProcessId, 0, [&](Handle process) {
-                        return StillNamed(api, process, target);
+                        return StillNamed(api, process, target, match);
                     });
                 if (report) {
                     report(row.Name, row.ProcessId, outcome);

@@ -9,13 +9,20 @@
 
 namespace ostrivan {
 
+// How a target picks processes by their normalized image name.
+enum class NameMatch {
+    Suffix, // the name ends with the lower-cased target
+    Exact,  // the name is the lower-cased target
+};
+
 // Told of every matching process: its normalized name, its id and what became of it
 // (Terminated, TerminationRefused or AlreadyGone).
 using KillReport = std::function<void(const std::string& name, ProcessId id, Action outcome)>;
 
-// Terminates every process whose image name ends with `target`, with exit code 0.
+// Terminates every process whose image name matches `target`, with exit code 0.
 // True when something matched. Never raises.
-bool KillApp(ProcessApi& api, std::string_view target, const KillReport& report = {});
+bool KillApp(ProcessApi& api, std::string_view target, NameMatch match = NameMatch::Suffix,
+             const KillReport& report = {});
 
 // Asked on the handle that will terminate: true when it holds the process meant.
 using ProcessCheck = std::function<bool(Handle process)>;

@@ -27,6 +27,13 @@ std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity) {
     return status;
 }
 
+bool ProcessRunning(ProcessApi& api, const ProcessIdentity& identity) {
+    ProcessHandle process(
+        api, api.OpenProcess(access::kSynchronize | access::kQueryLimitedInformation, identity.id));
+    return process.Valid() && IsProcess(api, process.Get(), identity) &&
+           api.WaitForSingleObject(process.Get(), 0) == kWaitTimeout;
+}
+
 Action EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode) {
     // Terminate alone cannot read the creation time the check needs.
     ProcessHandle process(

@@ -17,6 +17,10 @@ std::uint64_t GetWorkingSetSize(ProcessApi& api, const ProcessIdentity& identity
 // 259 while running, the exit code once ended, 0 when it cannot be read. Never raises.
 std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity);
 
+// True while the process runs, as the process itself tells: its exit code plays no part, so
+// one that ended with 259 has ended all the same. Never raises.
+bool ProcessRunning(ProcessApi& api, const ProcessIdentity& identity);
+
 // Plain termination without privilege; raises nothing. Tells what became of the process:
 // Terminated, TerminationRefused or AlreadyGone.
 Action EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode);

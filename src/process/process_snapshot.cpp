@@ -19,6 +19,10 @@ std::string LowerAscii(std::string_view text) {
 } // namespace
 
 std::vector<ProcessEntry> TakeProcessSnapshot(ProcessApi& api) {
+    return TryTakeProcessSnapshot(api).value_or(std::vector<ProcessEntry>{});
+}
+
+std::optional<std::vector<ProcessEntry>> TryTakeProcessSnapshot(ProcessApi& api) {
     std::vector<ProcessEntry> entries;
     SnapshotHandle snapshot(api, api.CreateToolhelp32Snapshot(kSnapProcess, 0));
     ProcessEntryRecord record;
@@ -28,6 +32,9 @@ std::vector<ProcessEntry> TakeProcessSnapshot(ProcessApi& api) {
          more = api.Process32Next(snapshot.Get(), record)) {
         const std::string_view raw(record.exeFile.data(), record.exeFile.size());
         entries.push_back(ProcessEntry{record.processId, NormalizeImageName(raw)});
+    }
+    if (entries.empty()) {
+        return std::nullopt;
     }
     return entries;
 }

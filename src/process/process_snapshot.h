@@ -3,6 +3,7 @@
 #include "platform/process_api.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,9 @@ struct ProcessEntry {
 
 // The whole process table in the platform's order; empty when no snapshot can be taken.
 std::vector<ProcessEntry> TakeProcessSnapshot(ProcessApi& api);
+// The same, but nothing when no snapshot can be taken: a table that lists no process at all
+// (not even this one) was not taken.
+std::optional<std::vector<ProcessEntry>> TryTakeProcessSnapshot(ProcessApi& api);
 
 // Cut before the first NUL, lower-cased.
 std::string NormalizeImageName(std::string_view raw);

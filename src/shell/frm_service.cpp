@@ -44,6 +44,7 @@ template <class Body> std::optional<Failure> Attempt(Body&& body) {
 } // namespace
 
 void frmService::Load() {
+    std::optional<std::string> argumentsRead;
     const auto failure = Attempt([&] {
         SupervisorState& state = supervisor_.State();
         state.CheckTable.assign(1, CheckRecord{});
@@ -51,6 +52,7 @@ void frmService::Load() {
         runtime_.SetStatusText(status::kLoading);
 
         const std::string arguments = runtime_.CommandLineArguments();
+        argumentsRead = arguments;
         if (arguments == "-install") {
             ReportLoosePermissions();
             NTService_.RegistrationOption(false);
@@ -79,6 +81,21 @@ void frmService::Load() {
     });
     if (failure) {
         ErrorReport(*failure);
+        EndUnlessServiceRun(argumentsRead);
+    }
+}
+
+void frmService::EndUnlessServiceRun(std::optional<std::string> arguments) {
+    // A registration run or a refused argument never stays resident: an installer would
+    // wait for it, and its timer would sweep and launch a manager beside the service's.
+    try {
+        if (!arguments) {
+            arguments = runtime_.CommandLineArguments();
+        }
+        if (!arguments->empty()) {
+            runtime_.End(kExitFailed);
+        }
+    } catch (const std::exception&) {
     }
 }
 
@@ -98,9 +115,11 @@ void frmService::OnStop() {
 void frmService::OnPause(HostFlag& success) {
     const auto failure = Attempt([&] {
         runtime_.SetTimerEnabled(false);
+        // The pause has taken effect once the timer is off: the host must show it paused
+        // whatever becomes of the status line and the notice.
+        success = kHostTrue;
         runtime_.SetStatusText(status::kPaused);
         NTService_.WriteEvent(kPausedKind, kPausedId, "Service paused");
-        success = kHostTrue;
     });
     if (failure) {
         ErrorReport(*failure);
@@ -110,8 +129,8 @@ void frmService::OnPause(HostFlag& success) {
 void frmService::OnContinue(HostFlag& success) {
     const auto failure = Attempt([&] {
         runtime_.SetTimerEnabled(true);
-        runtime_.SetStatusText(status::kRunning);
         success = kHostTrue;
+        runtime_.SetStatusText(status::kRunning);
         NTService_.WriteEvent(kContinuedKind, kContinuedId, "Service continued");
     });
     if (failure) {

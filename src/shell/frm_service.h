@@ -9,6 +9,8 @@
 #include "supervisor/supervisor.h"
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace ostrivan {
 
@@ -41,6 +43,8 @@ public:
 
 private:
     void ErrorReport(const Failure& failure);
+    // After a failed load: a run with an argument ends with exit code 1.
+    void EndUnlessServiceRun(std::optional<std::string> arguments);
     // Warns of every suite path that others may change; the service goes on regardless.
     void ReportLoosePermissions();
 

@@ -18,9 +18,9 @@ ProcessIdentity Supervisor::LaunchRecorded(std::string_view program, std::string
     return launched;
 }
 
-void Supervisor::KillAppRecorded(std::string_view target, ActionReason reason,
+void Supervisor::KillAppRecorded(std::string_view target, ActionReason reason, NameMatch match,
                                  std::int64_t firstSeenUtc) {
-    KillApp(process_, target, [&](const std::string& name, ProcessId id, Action outcome) {
+    KillApp(process_, target, match, [&](const std::string& name, ProcessId id, Action outcome) {
         ActionRecord record;
         record.action = outcome;
         record.reason = reason;

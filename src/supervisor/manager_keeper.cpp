@@ -6,15 +6,15 @@
 namespace ostrivan {
 
 // The manager counts as ours only while its id still carries the creation time its launch
-// gave; a process that inherited the id is never measured or terminated.
+// gave; a process that inherited the id is never measured or terminated. Whether it runs is
+// asked of the process, not read from its exit code: the keeper ends it with the running code.
 void Supervisor::KeepManagerAlive() {
     ActionRecord why;
     why.reason = ActionReason::ManagerFirstLaunch;
     if (state_.ManagerPid.id != 0) {
-        const std::uint32_t status = GetExitStatus(process_, state_.ManagerPid);
-        if (status != kStillActive) {
+        if (!ProcessRunning(process_, state_.ManagerPid)) {
             why.reason = ActionReason::ManagerEnded;
-            why.exitCode = status;
+            why.exitCode = GetExitStatus(process_, state_.ManagerPid);
         } else {
             const std::uint64_t workingSet = GetWorkingSetSize(process_, state_.ManagerPid);
             if (workingSet <= suite::kManagerCeiling) {

@@ -4,6 +4,7 @@
 #include "platform/form_runtime.h"
 #include "platform/process_api.h"
 #include "platform/service_host.h"
+#include "process/kill_app.h"
 #include "supervisor/supervisor_state.h"
 
 #include <string>
@@ -42,7 +43,7 @@ private:
     void EndManager(ActionRecord record);
     // KillApp, each matching process recorded with `reason`.
     void KillAppRecorded(std::string_view target, ActionReason reason,
-                         std::int64_t firstSeenUtc = 0);
+                         NameMatch match = NameMatch::Suffix, std::int64_t firstSeenUtc = 0);
 
     ProcessApi& process_;
     FormRuntime& runtime_;

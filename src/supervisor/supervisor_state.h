@@ -1,6 +1,7 @@
 #pragma once
 
 #include "process/process_identity.h"
+#include "supervisor/check_clock.h"
 
 #include <cstdint>
 #include <string>
@@ -10,9 +11,10 @@ namespace ostrivan {
 
 // One tracked check program.
 struct CheckRecord {
-    std::string Name;         // normalized image name
-    double FirstSeen = 0.0;   // local time as an OLE Automation date
-    std::int16_t Overdue = 0; // -1 once marked
+    std::string Name;              // normalized image name
+    ClockReading FirstSeen;        // what its age is measured from
+    std::int64_t FirstSeenUtc = 0; // the same moment, seconds since 1970-01-01 00:00 UTC
+    std::int16_t Overdue = 0;      // -1 once marked
 };
 
 // The supervisor state the form owns for the life of the process.

@@ -6,9 +6,10 @@
 #include "process/process_identity.h"
 #include "process/process_snapshot.h"
 #include "supervisor/array_size.h"
-#include "supervisor/local_date.h"
+#include "supervisor/check_clock.h"
 #include "supervisor/suite_programs.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -77,9 +78,14 @@ ActionRecord KillPendingProcess(ProcessApi& api, const ProcessIdentity& pending)
     return record;
 }
 
-// Seconds since 1970 UTC of a first sighting on the local clock.
-std::int64_t FirstSeenUtc(const CheckRecord& row) {
-    return LocalOleDateToUtcSeconds(row.FirstSeen);
+// Rows whose name no process carries any more go: a later run of that name is another
+// program, timed from its own first sighting, and the table holds only what runs.
+void ForgetEndedChecks(std::vector<CheckRecord>& table, const std::vector<ProcessEntry>& snapshot) {
+    const auto ended = [&](const CheckRecord& row) {
+        return std::none_of(snapshot.begin(), snapshot.end(),
+                            [&](const ProcessEntry& entry) { return entry.Name == row.Name; });
+    };
+    table.erase(std::remove_if(table.begin() + 1, table.end(), ended), table.end());
 }
 
 } // namespace
@@ -117,7 +123,9 @@ void Supervisor::ReapOverdueChecks() {
     for (std::size_t i = 1; i <= highest; ++i) {
         const CheckRecord& row = state_.CheckTable[i];
         if (row.Overdue != 0) {
-            KillAppRecorded(row.Name, ActionReason::OverdueCheck, FirstSeenUtc(row));
+            // That program only: another whose name merely ends the same is not overdue.
+            KillAppRecorded(row.Name, ActionReason::OverdueCheck, NameMatch::Exact,
+                            row.FirstSeenUtc);
         } else {
             survivors.push_back(row);
         }
@@ -133,7 +141,11 @@ void Supervisor::ScanProcesses() {
     // A failure ends the pass quietly; what was recorded so far stays.
     try {
         const std::vector<std::string> shortKillList = SplitList(suite::kShortKillList);
-        for (const ProcessEntry& entry : TakeProcessSnapshot(process_)) {
+        const auto snapshot = TryTakeProcessSnapshot(process_);
+        if (!snapshot) {
+            return;
+        }
+        for (const ProcessEntry& entry : *snapshot) {
             if (IsTrackedCheckProgram(entry.Name)) {
                 TrackCheckProcess(entry.Name);
             }
@@ -143,6 +155,7 @@ void Supervisor::ScanProcesses() {
                 }
             }
         }
+        ForgetEndedChecks(state_.CheckTable, *snapshot);
     } catch (const Failure&) {
     } catch (const std::bad_alloc&) {
     }
@@ -153,13 +166,15 @@ void Supervisor::TrackCheckProcess(std::string name) {
     for (std::size_t i = 1; i <= highest; ++i) {
         CheckRecord& row = state_.CheckTable[i];
         if (row.Name == name) {
-            if (MinuteDifference(row.FirstSeen, ToOleDate(runtime_.Now())) >= kOverdueMinutes) {
+            if (MinuteDifference(row.FirstSeen, runtime_.MonotonicNow()) >= kOverdueMinutes) {
                 row.Overdue = kMarked;
             }
             return;
         }
     }
-    state_.CheckTable.push_back(CheckRecord{std::move(name), ToOleDate(runtime_.Now()), 0});
+    const ClockReading now{runtime_.UtcNow(), runtime_.MonotonicNow()};
+    state_.CheckTable.push_back(
+        CheckRecord{std::move(name), now, UtcSeconds(now.utcMilliseconds), 0});
 }
 
 } // namespace ostrivan

@@ -34,10 +34,11 @@ std::string Hex(std::uint32_t value) {
 }
 
 FakeProcessApi::FakeProcessApi(CallLog& log)
-    : log_(log), faults_({"CreateToolhelp32Snapshot", "Process32First", "Process32Next",
-                          "OpenProcess", "TerminateProcess", "GetExitCodeProcess",
-                          "GetProcessMemoryInfo", "GetProcessCreationTime", "GetProcessImageName",
-                          "OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges"}) {}
+    : log_(log),
+      faults_({"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "OpenProcess",
+               "TerminateProcess", "GetExitCodeProcess", "WaitForSingleObject",
+               "GetProcessMemoryInfo", "GetProcessCreationTime", "GetProcessImageName",
+               "OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges"}) {}
 
 // --- the process table
 
@@ -301,6 +302,19 @@ bool FakeProcessApi::GetExitCodeProcess(Handle process, std::uint32_t& exitCode)
     }
     exitCode = target->running ? kStillActive : target->exitCode;
     return true;
+}
+
+std::uint32_t FakeProcessApi::WaitForSingleObject(Handle process, std::uint32_t milliseconds) {
+    Log("WaitForSingleObject " + std::to_string(process) + " " + std::to_string(milliseconds));
+    Named(HandleProcess(process));
+    if (faults_.Hit("WaitForSingleObject")) {
+        return kWaitFailed;
+    }
+    const FakeProcess* target = ProcessFor(process, access::kSynchronize);
+    if (target == nullptr) {
+        return kWaitFailed;
+    }
+    return target->running ? kWaitTimeout : kWaitObject0;
 }
 
 bool FakeProcessApi::GetProcessMemoryInfo(Handle process, MemoryCounters& counters,

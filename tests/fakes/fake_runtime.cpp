@@ -40,7 +40,7 @@ FakeRuntime::FakeRuntime(CallLog& log, FakeProcessApi& processes)
     : log_(log), processes_(processes),
       faults_({"SetStatusText", "SetTimerInterval", "SetTimerEnabled", "ShowMessageBox",
                "LaunchProgram", "ApplicationFolder", "CommandLineArguments", "End", "UnloadForm",
-               "Now"}) {}
+               "Now", "UtcNow", "MonotonicNow"}) {}
 
 void FakeRuntime::Enter(const std::string& call, const std::string& entry) {
     log_.Add("runtime." + entry);
@@ -49,8 +49,16 @@ void FakeRuntime::Enter(const std::string& call, const std::string& entry) {
     }
 }
 
+void FakeRuntime::SetNow(const LocalDateTime& now) {
+    utc_ = ToTimePoint(now) - localOffset_;
+}
+
 void FakeRuntime::Advance(std::chrono::milliseconds by) {
-    now_ = FromTimePoint(ToTimePoint(now_) + by);
+    if (by.count() < 0) {
+        throw std::logic_error("time does not run backwards: set the wall clock instead");
+    }
+    utc_ += by;
+    monotonic_ += by;
 }
 
 bool FakeRuntime::FireTimer() {
@@ -147,7 +155,17 @@ void FakeRuntime::UnloadForm() {
 
 LocalDateTime FakeRuntime::Now() {
     Enter("Now", "Now");
-    return now_;
+    return FromTimePoint(utc_ + localOffset_);
+}
+
+std::int64_t FakeRuntime::UtcNow() {
+    Enter("UtcNow", "UtcNow");
+    return utc_.time_since_epoch().count();
+}
+
+std::int64_t FakeRuntime::MonotonicNow() {
+    Enter("MonotonicNow", "MonotonicNow");
+    return monotonic_.count();
 }
 
 } // namespace ostrivan::fakes

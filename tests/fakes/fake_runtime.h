@@ -58,10 +58,16 @@ public:
     void AnswerNextBox(std::int32_t answer) { answers_.push_back(answer); }
     FaultPlan& Faults() { return faults_; }
 
-    // --- the virtual local clock
-    void SetNow(const LocalDateTime& now) { now_ = now; }
+    // --- the virtual clocks: the wall clock in UTC, the local clock that shows it in the
+    // local zone, and the monotonic clock
+    // Sets the wall clock so that the local clock shows `now`.
+    void SetNow(const LocalDateTime& now);
+    // Time passes: every clock moves on by `by`, which may not be negative.
     void Advance(std::chrono::milliseconds by);
-    const LocalDateTime& Clock() const { return now_; }
+    // The wall clock is set back or forth; the monotonic clock stays.
+    void SetWallClockBy(std::chrono::milliseconds by) { utc_ += by; }
+    // The local zone's offset changes, as at a daylight-saving change; the others stay.
+    void ShiftLocalClock(std::chrono::milliseconds by) { localOffset_ += by; }
 
     // --- events the platform's loop would raise
     // Fires the timer when it is enabled; true when OnTimer ran.
@@ -94,6 +100,8 @@ public:
     void End(int exitCode) override;
     void UnloadForm() override;
     LocalDateTime Now() override;
+    std::int64_t UtcNow() override;
+    std::int64_t MonotonicNow() override;
 
 private:
     void Enter(const std::string& call, const std::string& entry);
@@ -108,7 +116,10 @@ private:
     std::string folder_ = "C:\\Program Files\\Ostrivan";
     std::set<std::string> programs_;
     std::deque<std::int32_t> answers_;
-    LocalDateTime now_{2024, 3, 14, 10, 0, 0, 0};
+    std::chrono::sys_time<std::chrono::milliseconds> utc_{
+        std::chrono::sys_days{std::chrono::year{2024} / 3 / 14} + std::chrono::hours{10}};
+    std::chrono::milliseconds localOffset_{0};
+    std::chrono::milliseconds monotonic_{5'000'000};
 
     // Label1 shows nothing until the form sets it.
     std::vector<std::string> statusTexts_{""};

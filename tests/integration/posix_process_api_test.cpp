@@ -79,11 +79,13 @@ TEST_F(ProcessApiTest, ExitStatusIs259WhileRunningAndTheTerminationCodeAfterward
     std::uint32_t code = 0;
     ASSERT_TRUE(api_.GetExitCodeProcess(process, code));
     EXPECT_EQ(code, kStillActive);
+    EXPECT_EQ(api_.WaitForSingleObject(process, 0), kWaitTimeout);
 
     ASSERT_TRUE(api_.TerminateProcess(process, 259));
     ASSERT_TRUE(Eventually([&] { return Ended(child.Pid()); }));
     ASSERT_TRUE(api_.GetExitCodeProcess(process, code));
     EXPECT_EQ(code, 259U); // recorded: SIGKILL carries no code
+    EXPECT_EQ(api_.WaitForSingleObject(process, 0), kWaitObject0); // ended, whatever its code
     api_.CloseHandle(process);
 
     // Another handle on the same ended process knows it as well.

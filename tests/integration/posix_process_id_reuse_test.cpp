@@ -79,6 +79,8 @@ public:
     void End(int) override {}
     void UnloadForm() override {}
     LocalDateTime Now() override { return LocalDateTime{2026, 1, 1, 12, 0, 0, 0}; }
+    std::int64_t UtcNow() override { return 1'767'268'800'000; }
+    std::int64_t MonotonicNow() override { return 0; }
 
 private:
     std::string folder_;

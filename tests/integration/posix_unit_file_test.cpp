@@ -123,14 +123,13 @@ TEST(Parameters, AddAKeyAtTheEndOfItsSection) {
               "[P]\nTimer=1\nTimerInterval=2\n");
 }
 
-TEST(EventLogPriority, FollowsTheEventType) {
-    EXPECT_EQ(SyslogPriority(1), LOG_ERR);      // error type, as the pause notice passes it
-    EXPECT_EQ(SyslogPriority(109), LOG_ERR);    // error reports; the error bit is set
-    EXPECT_EQ(SyslogPriority(2), LOG_WARNING);  // warning
-    EXPECT_EQ(SyslogPriority(16), LOG_WARNING); // audit failure
-    EXPECT_EQ(SyslogPriority(4), LOG_INFO);     // information, as the continue notice
-    EXPECT_EQ(SyslogPriority(0), LOG_INFO);
-    EXPECT_EQ(SyslogPriority(-1), LOG_ERR);
+TEST(EventLogPriority, FollowsWhatTheEntryMeans) {
+    EXPECT_EQ(SyslogPriority(109, 1), LOG_ERR);  // error reports
+    EXPECT_EQ(SyslogPriority(1, 109), LOG_INFO); // the pause notice, written with kind 1
+    EXPECT_EQ(SyslogPriority(4, 110), LOG_INFO); // the continue notice
+    EXPECT_EQ(SyslogPriority(2, 3), LOG_WARNING);
+    EXPECT_EQ(SyslogPriority(16, 3), LOG_WARNING); // audit failure
+    EXPECT_EQ(SyslogPriority(0, 7), LOG_INFO);
 }
 
 } // namespace

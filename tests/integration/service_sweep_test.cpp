@@ -73,6 +73,32 @@ TEST(Sweep, EndsACheckProgramAfterThreeMinuteBoundariesAndLeavesSecurityChecksAl
     EXPECT_FALSE(run.EndOf(renamed).has_value());
 }
 
+TEST(Sweep, ANewRunOfACheckIsTimedFromItsOwnSightingAndItsEndSparesLongerNames) {
+    SuiteRun run(Counting());
+    ASSERT_TRUE(run.WaitForLog("launched vantorelle_watcher.exe"));
+    // An earlier run of the name, seen by two sweeps and ended, then three sweeps more.
+    const pid_t earlier = run.StartExtra("ping_check.exe");
+    const std::size_t seen = run.ManagerLaunches();
+    ASSERT_TRUE(Eventually([&] { return run.ManagerLaunches() >= seen + 2; }));
+    ::kill(earlier, SIGTERM);
+    ASSERT_TRUE(Eventually([&] { return run.EndOf(earlier).has_value(); }));
+    ASSERT_TRUE(Eventually([&] { return run.ManagerLaunches() >= seen + 5; }));
+
+    const std::size_t before = run.ManagerLaunches();
+    const pid_t check = run.StartExtra("ping_check.exe");
+    ASSERT_TRUE(Eventually([&] { return run.ManagerLaunches() >= before + 1; }));
+    const pid_t longer = run.StartExtra("snmpping_check.exe");
+    ASSERT_TRUE(Eventually([&] { return KilledBySignal(run, check); }));
+    const std::string ended = "terminated ping_check.exe (pid " + std::to_string(check);
+    ASSERT_TRUE(run.WaitForLog(ended));
+    EXPECT_GE(SweepsBefore(run, ended), before + 3);
+    // The longer name ends on its own row's time, in a later sweep.
+    ASSERT_TRUE(Eventually([&] { return KilledBySignal(run, longer); }));
+    const std::string longerEnded = "terminated snmpping_check.exe (pid " + std::to_string(longer);
+    ASSERT_TRUE(run.WaitForLog(longerEnded));
+    EXPECT_GT(SweepsBefore(run, longerEnded), SweepsBefore(run, ended));
+}
+
 TEST(Sweep, RelaunchesTheManagerAfterItWasKilled) {
     SuiteRun run;
     ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_manager.exe").size() == 1; }));

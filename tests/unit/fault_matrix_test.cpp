@@ -35,6 +35,7 @@ const std::vector<std::string> kProcessCalls = {"CreateToolhelp32Snapshot",
                                                 "OpenProcess",
                                                 "TerminateProcess",
                                                 "GetExitCodeProcess",
+                                                "WaitForSingleObject",
                                                 "GetProcessMemoryInfo",
                                                 "GetProcessCreationTime",
                                                 "GetProcessImageName",
@@ -49,7 +50,8 @@ const std::vector<std::string> kRuntimeCalls = {"SetStatusText",        "SetTime
                                                 "SetTimerEnabled",      "ShowMessageBox",
                                                 "LaunchProgram",        "ApplicationFolder",
                                                 "CommandLineArguments", "End",
-                                                "UnloadForm",           "Now"};
+                                                "UnloadForm",           "UtcNow",
+                                                "MonotonicNow"};
 // Calls that have no failure to report: closing a handle, the version word.
 // Nor has the permission check: what it cannot read it does not report.
 const std::set<std::string> kCannotFail = {"api.CloseHandle", "api.GetVersion",
@@ -364,8 +366,10 @@ std::vector<Row> LoadRows() {
 
     add(Matrix("LoadService")
             .NoFault(Outcome().Connected(true).Ended(false).Timer(true))
+            // The arguments are read after the report, to tell whether the run may stay.
             .Fails("SetStatusText", 1,
-                   stays.Reports(Failed("SetStatusText")).Skips({"runtime.CommandLineArguments"}))
+                   stays.Reports(Failed("SetStatusText"))
+                       .Skips({"runtime.SetTimerInterval", "host.Connect"}))
             .Fails("CommandLineArguments", 1,
                    stays.Reports(Failed("CommandLineArguments"))
                        .Skips({"runtime.SetTimerInterval", "host.Connect"}))
@@ -378,56 +382,57 @@ std::vector<Row> LoadRows() {
             .Fails("Connect", 1, stays.Reports(Failed("Connect")))
             .OutOfMemory("Connect", 1, stays.Reports(kOutOfMemory)));
 
-    // The folder read for the permission check: a failure there only skips the check.
+    // The folder read for the permission check: a failure there only skips the check. Any
+    // other failure of a run with an argument is reported, and the process ends.
+    const Outcome ends = Outcome().Ended(true).Connected(false);
     add(Matrix("LoadInstall")
             .NoFault(Outcome().Connected(true).Ended(true).Reaches({"host.SaveParameter"}))
             .Fails("ApplicationFolder", 1,
                    Outcome().Connected(true).Ended(true).Reaches({"host.SaveParameter"}))
             .Fails("SetStatusText", 1,
-                   stays.Reports(Failed("SetStatusText")).Skips({"host.RegistrationOption"}))
+                   ends.Reports(Failed("SetStatusText")).Skips({"host.RegistrationOption"}))
             .Fails("CommandLineArguments", 1,
-                   stays.Reports(Failed("CommandLineArguments")).Skips({"host.RegistrationOption"}))
+                   ends.Reports(Failed("CommandLineArguments")).Skips({"host.RegistrationOption"}))
             .Fails("RegistrationOption", 1,
-                   stays.Reports(Failed("RegistrationOption")).Skips({"host.Register"}))
+                   ends.Reports(Failed("RegistrationOption")).Skips({"host.Register"}))
             .Fails("Register", 1,
-                   stays.Reports(Failed("Register")).Skips({"host.SaveParameter", "host.Connect"}))
+                   ends.Reports(Failed("Register")).Skips({"host.SaveParameter", "host.Connect"}))
             .Fails("SaveParameter", 1,
-                   stays.Reports(Failed("SaveParameter")).Skips({"host.Connect", "runtime.End"}))
-            .Fails("Connect", 1, stays.Reports(Failed("Connect")).Skips({"runtime.End"}))
-            .Fails("End", 1, stays.Reports(Failed("End")).Connected(true)));
+                   ends.Reports(Failed("SaveParameter")).Skips({"host.Connect"}))
+            .Fails("Connect", 1, ends.Reports(Failed("Connect")))
+            .Fails("End", 1, ends.Reports(Failed("End")).Connected(true)));
 
     add(Matrix("LoadInstallUnregistered")
             .NoFault(Outcome().Connected(true).Ended(true).Skips({"host.SaveParameter"}))
             .Fails("ApplicationFolder", 1,
                    Outcome().Connected(true).Ended(true).Skips({"host.SaveParameter"}))
             .Fails("SetStatusText", 1,
-                   stays.Reports(Failed("SetStatusText")).Skips({"host.RegistrationOption"}))
+                   ends.Reports(Failed("SetStatusText")).Skips({"host.RegistrationOption"}))
             .Fails("CommandLineArguments", 1,
-                   stays.Reports(Failed("CommandLineArguments")).Skips({"host.RegistrationOption"}))
+                   ends.Reports(Failed("CommandLineArguments")).Skips({"host.RegistrationOption"}))
             .Fails("RegistrationOption", 1,
-                   stays.Reports(Failed("RegistrationOption")).Skips({"host.Register"}))
-            .Fails("Register", 1, stays.Reports(Failed("Register")).Skips({"host.Connect"}))
-            .Fails("Connect", 1, stays.Reports(Failed("Connect")).Skips({"runtime.End"}))
-            .Fails("End", 1, stays.Reports(Failed("End")).Connected(true)));
+                   ends.Reports(Failed("RegistrationOption")).Skips({"host.Register"}))
+            .Fails("Register", 1, ends.Reports(Failed("Register")).Skips({"host.Connect"}))
+            .Fails("Connect", 1, ends.Reports(Failed("Connect")))
+            .Fails("End", 1, ends.Reports(Failed("End")).Connected(true)));
 
     add(Matrix("LoadRemove")
             .NoFault(Outcome().Connected(false).Ended(true).Reaches({"host.Unregister"}))
             .Fails("SetStatusText", 1,
-                   stays.Reports(Failed("SetStatusText")).Skips({"host.Unregister"}))
+                   ends.Reports(Failed("SetStatusText")).Skips({"host.Unregister"}))
             .Fails("CommandLineArguments", 1,
-                   stays.Reports(Failed("CommandLineArguments")).Skips({"host.Unregister"}))
-            .Fails("Unregister", 1, stays.Reports(Failed("Unregister")).Skips({"runtime.End"}))
-            .Fails("End", 1, stays.Reports(Failed("End"))));
+                   ends.Reports(Failed("CommandLineArguments")).Skips({"host.Unregister"}))
+            .Fails("Unregister", 1, ends.Reports(Failed("Unregister")))
+            .Fails("End", 1, ends.Reports(Failed("End"))));
 
     add(Matrix("LoadInvalid")
             .NoFault(Outcome().Connected(false).Ended(true).Boxes({"Invalid Parameter"}))
             .Fails("SetStatusText", 1,
-                   stays.Reports(Failed("SetStatusText")).Skips({"runtime.ShowMessageBox"}))
+                   ends.Reports(Failed("SetStatusText")).Skips({"runtime.ShowMessageBox"}))
             .Fails("CommandLineArguments", 1,
-                   stays.Reports(Failed("CommandLineArguments")).Skips({"runtime.ShowMessageBox"}))
-            .Fails("ShowMessageBox", 1,
-                   stays.Reports(Failed("ShowMessageBox")).Skips({"runtime.End"}))
-            .Fails("End", 1, stays.Reports(Failed("End")).Boxes({"Invalid Parameter"})));
+                   ends.Reports(Failed("CommandLineArguments")).Skips({"runtime.ShowMessageBox"}))
+            .Fails("ShowMessageBox", 1, ends.Reports(Failed("ShowMessageBox")))
+            .Fails("End", 1, ends.Reports(Failed("End")).Boxes({"Invalid Parameter"})));
     return rows;
 }
 
@@ -436,11 +441,6 @@ std::vector<Row> StartRows() {
     const Outcome started =
         Outcome().Flag(kHostTrue).Reaches({kLaunchManager, kLaunchWatcher}).Exits({0}).Snapshots(8);
     const Outcome watcherSpared = started.Exits({});
-    // A launch failure: the box, the flag still true, no report, the rest skipped.
-    auto shelling = [](const std::string& description) {
-        return Outcome().Flag(kHostTrue).Boxes({ShellingBox(description)});
-    };
-
     Matrix m("OnStart");
     m.NoFault(started)
         .Fails("SetStatusText", 1,
@@ -458,34 +458,22 @@ std::vector<Row> StartRows() {
     m.Fails("ApplicationFolder", 1, started)
         .Fails("WriteEvent", 1, started)
         .OutOfMemory("WriteEvent", 1, started);
-    // Stage two: the folder or the launch of program k fails.
-    for (const std::string call : {"ApplicationFolder", "LaunchProgram"}) {
-        const Outcome box = shelling(call + " failed");
-        const int before = call == "ApplicationFolder" ? 1 : 0;
-        m.Fails(call, before + 1,
-                box.Skips({kLaunchGraphs, kLaunchTrap, kLaunchManager, kLaunchWatcher})
-                    .Snapshots(0)
-                    .Exits({}))
-            .Fails(call, before + 2,
-                   box.Reaches({kLaunchAlerts})
-                       .Skips({kLaunchTrap, kLaunchManager, kLaunchWatcher})
-                       .Snapshots(0)
-                       .Exits({}))
-            .Fails(call, before + 3,
-                   box.Reaches({kLaunchGraphs})
-                       .Skips({kLaunchManager, kLaunchWatcher})
-                       .Snapshots(0)
-                       .Exits({}))
-            // The manager's launch, inside the keeper: the same path.
-            .Fails(call, before + 4,
-                   box.Reaches({kLaunchTrap}).Skips({kLaunchWatcher}).Snapshots(0).Exits({}))
-            .Fails(call, before + 5, box.Reaches({kLaunchManager}).Snapshots(8).Exits({0}));
+    // Stage two: the folder or the launch of program k fails. Only that launch is lost: its
+    // box is shown, no report, and the rest of the start runs. The folder is read once
+    // before the launches, for the check of its permissions.
+    const std::vector<std::string> launches = {kLaunchAlerts, kLaunchGraphs, kLaunchTrap,
+                                               kLaunchManager, kLaunchWatcher};
+    for (int k = 1; k <= 5; ++k) {
+        std::vector<std::string> others = launches;
+        others.erase(others.begin() + (k - 1));
+        m.Fails("ApplicationFolder", k + 1,
+                started.Boxes({ShellingBox("ApplicationFolder failed")})
+                    .Reaches(others)
+                    .Skips({launches[k - 1]}))
+            .Fails("LaunchProgram", k,
+                   started.Boxes({ShellingBox("LaunchProgram failed")}).Reaches(launches));
     }
-    m.OutOfMemory("LaunchProgram", 2,
-                  shelling("Out of memory")
-                      .Reaches({kLaunchAlerts})
-                      .Skips({kLaunchTrap, kLaunchManager, kLaunchWatcher})
-                      .Snapshots(0));
+    m.OutOfMemory("LaunchProgram", 2, started.Boxes({ShellingBox("Out of memory")}));
 
     // The process calls: the eight KillApp calls of the list; the fifth
     // ("vantorelle_watcher.exe") finds the stale watcher as its first row, and checks its
@@ -554,17 +542,17 @@ std::vector<Row> SweepRows() {
         .Fails("CreateToolhelp32Snapshot", 2, swept)
         .Fails("Process32First", 2, swept)
         .Fails("Process32Next", 9, 15, swept)
-        .Fails("Now", 1, swept)         // seeing late_check.exe again
-        .Fails("OpenProcess", 4, swept) // identifying klaxo_msn.exe
+        .Fails("MonotonicNow", 1, swept) // seeing late_check.exe again
+        .Fails("OpenProcess", 4, swept)  // identifying klaxo_msn.exe
         .Fails("GetProcessCreationTime", 2, swept)
-        .OutOfMemory("Now", 1, swept)
+        .OutOfMemory("MonotonicNow", 1, swept)
         .OutOfMemory("GetProcessCreationTime", 2, swept)
         // Step 4, KeepManagerAlive: exit status, working set and EndProcess, each on a
         // handle of its own that first confirms the manager's identity; then the launch,
         // which brings the new manager's identity with it.
         .Fails("OpenProcess", 5, managerTakenForEnded)
         .Fails("GetProcessCreationTime", 3, managerTakenForEnded)
-        .Fails("GetExitCodeProcess", 1, managerTakenForEnded)
+        .Fails("WaitForSingleObject", 1, managerTakenForEnded)
         .Fails("OpenProcess", 6, managerLeftAlone)
         .Fails("GetProcessCreationTime", 4, managerLeftAlone)
         .Fails("GetProcessMemoryInfo", 1, managerLeftAlone)
@@ -671,16 +659,16 @@ std::vector<Row> ShellRows() {
                        .Flag(kHostFalse)
                        .Timer(true)
                        .Skips({"runtime.SetStatusText", pausedNotice}))
+            // Once the timer is off the pause has taken effect: the flag says so.
             .Fails("SetStatusText", 1,
                    Outcome()
                        .Reports(Failed("SetStatusText"))
-                       .Flag(kHostFalse)
+                       .Flag(kHostTrue)
                        .Timer(false)
                        .Skips({pausedNotice}))
-            // The flag comes last: a failed notice leaves it as the host passed it.
             .Fails("WriteEvent", 1,
-                   Outcome().Reports(Failed("WriteEvent")).Flag(kHostFalse).Timer(false))
-            .OutOfMemory("WriteEvent", 1, Outcome().Reports(kOutOfMemory).Flag(kHostFalse)));
+                   Outcome().Reports(Failed("WriteEvent")).Flag(kHostTrue).Timer(false))
+            .OutOfMemory("WriteEvent", 1, Outcome().Reports(kOutOfMemory).Flag(kHostTrue)));
 
     add(Matrix("OnContinue")
             .NoFault(Outcome().Flag(kHostTrue).Timer(true).Reaches({continuedNotice}))
@@ -693,10 +681,9 @@ std::vector<Row> ShellRows() {
             .Fails("SetStatusText", 1,
                    Outcome()
                        .Reports(Failed("SetStatusText"))
-                       .Flag(kHostFalse)
+                       .Flag(kHostTrue)
                        .Timer(true)
                        .Skips({continuedNotice}))
-            // The flag is set before the notice.
             .Fails("WriteEvent", 1,
                    Outcome().Reports(Failed("WriteEvent")).Flag(kHostTrue).Timer(true)));
 

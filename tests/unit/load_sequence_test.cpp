@@ -163,22 +163,24 @@ void PrintTo(const FailingStep& step, std::ostream* out) {
 
 class LoadWithFailingCall : public LoadTest, public ::testing::WithParamInterface<FailingStep> {};
 
-TEST_P(LoadWithFailingCall, ReportsAndStaysLoaded) {
+// The service run stays loaded with its timer; a run with an argument never stays resident.
+TEST_P(LoadWithFailingCall, ReportsThenStaysLoadedOnlyWithoutAnArgument) {
     const FailingStep& step = GetParam();
     s.runtime.SetArguments(step.arguments);
     if (std::string(step.part) == "host") {
-        s.host.Faults().Fail(step.call);
+        s.host.Faults().Fail(step.call, 1);
     } else {
-        s.runtime.Faults().Fail(step.call);
+        s.runtime.Faults().Fail(step.call, 1);
     }
 
     EXPECT_NO_THROW(s.form.Load());
 
     EXPECT_THAT(s.host.Events(),
                 ElementsAre(EventLogEntry{109, 1, "[440] " + std::string(step.call) + " failed"}));
-    EXPECT_FALSE(s.runtime.EndedWith()) << "the process stays loaded";
+    EXPECT_EQ(s.runtime.EndedWith(),
+              *step.arguments == '\0' ? std::nullopt : std::optional<int>(1));
     EXPECT_EQ(s.host.Connected(), step.connectedAfterwards);
-    EXPECT_TRUE(s.runtime.TimerEnabled()) << "the timer keeps firing";
+    EXPECT_TRUE(s.runtime.TimerEnabled());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -188,11 +190,13 @@ INSTANTIATE_TEST_SUITE_P(
                       FailingStep{"", "runtime", "SetTimerInterval", false},
                       FailingStep{"", "host", "AcceptedControls", false},
                       FailingStep{"", "host", "Connect", false},
+                      FailingStep{"-install", "runtime", "SetStatusText", false},
                       FailingStep{"-install", "host", "RegistrationOption", false},
                       FailingStep{"-install", "host", "Register", false},
                       FailingStep{"-install", "host", "SaveParameter", false},
                       FailingStep{"-install", "host", "Connect", false},
                       FailingStep{"-install", "runtime", "End", true},
+                      FailingStep{"-remove", "runtime", "CommandLineArguments", false},
                       FailingStep{"-remove", "host", "Unregister", false},
                       FailingStep{"-remove", "runtime", "End", false},
                       FailingStep{"bogus", "runtime", "ShowMessageBox", false},

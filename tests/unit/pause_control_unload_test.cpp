@@ -27,7 +27,7 @@ protected:
 
 // --- pause and continue
 
-TEST_F(HandlerTest, PauseStopsTheTimerShowsPausedWritesTheNoticeThenSetsTheFlag) {
+TEST_F(HandlerTest, PauseStopsTheTimerShowsPausedAndWritesTheNotice) {
     HostFlag success = kHostFalse;
 
     s.form.OnPause(success);
@@ -41,15 +41,20 @@ TEST_F(HandlerTest, PauseStopsTheTimerShowsPausedWritesTheNoticeThenSetsTheFlag)
     EXPECT_FALSE(s.runtime.FireTimer()) << "no sweep while paused";
 }
 
-TEST_F(HandlerTest, PauseWhoseNoticeFailsLeavesTheFlagAsPassed) {
+// The host shows the service paused exactly while the timer is off.
+TEST_F(HandlerTest, PauseWhoseNoticeFailsIsStillAPauseThatContinueEnds) {
     s.host.Faults().Fail("WriteEvent", 1);
-    HostFlag success = 5;
+    HostFlag paused = kHostFalse;
 
-    EXPECT_NO_THROW(s.form.OnPause(success));
+    EXPECT_NO_THROW(s.form.OnPause(paused));
 
-    EXPECT_EQ(success, 5);
-    EXPECT_FALSE(s.runtime.TimerEnabled());
+    EXPECT_EQ(paused, kHostTrue);
+    EXPECT_FALSE(s.runtime.FireTimer());
     EXPECT_THAT(s.host.Events(), ElementsAre(EventLogEntry{109, 1, "[440] WriteEvent failed"}));
+    HostFlag continued = kHostFalse;
+    s.form.OnContinue(continued);
+    EXPECT_EQ(continued, kHostTrue);
+    EXPECT_TRUE(s.runtime.FireTimer());
 }
 
 TEST_F(HandlerTest, PauseThatCannotStopTheTimerChangesNothingElse) {

@@ -1,5 +1,7 @@
 #include "supervisor_fixture.h"
 
+#include <gmock/gmock.h>
+
 namespace ostrivan::testing {
 namespace {
 
@@ -61,30 +63,32 @@ TEST_F(StartWorkersTest, RunningWatcherIsTerminatedAndRelaunchedWith900) {
     EXPECT_EQ(s.runtime.Launches().back().commandLine, Quoted("vantorelle_watcher.exe") + " 900");
 }
 
-TEST_F(StartWorkersTest, MissingProgramStopsTheSequenceWithABoxAndTheStartStillSucceeds) {
+// Each launch fails on its own: its box is shown and the start goes on in its order.
+TEST_F(StartWorkersTest, ProgramsThatCannotBeLaunchedAreShownAndTheRestIsStarted) {
     s.runtime.RemoveProgram("o-graphs.exe");
+    s.runtime.RemoveProgram("vantorelle_manager.exe");
     const ProcessId watcher = s.processes.Add("vantorelle_watcher.exe");
     EXPECT_EQ(Start(), kHostTrue);
-    ASSERT_EQ(s.runtime.MessageBoxes().size(), 1u);
-    const auto& box = s.runtime.MessageBoxes()[0];
-    EXPECT_EQ(box.text, "Error Shelling file.\r\nFile not found");
-    EXPECT_EQ(box.style, 48);
-    EXPECT_EQ(box.title, std::optional<std::string>("Error"));
-    EXPECT_EQ(s.processes.RunningNamed("o-alerts.exe").size(), 1u);
-    EXPECT_EQ(s.processes.RunningNamed("vantorelle_snmptrap.exe").size(), 0u);
+    ASSERT_EQ(s.runtime.MessageBoxes().size(), 2u);
+    for (const auto& box : s.runtime.MessageBoxes()) {
+        EXPECT_EQ(box.text, "Error Shelling file.\r\nFile not found");
+        EXPECT_EQ(box.style, 48);
+        EXPECT_EQ(box.title, std::optional<std::string>("Error"));
+    }
+    EXPECT_THAT(s.log.Only({"runtime.LaunchProgram", "runtime.ShowMessageBox"}),
+                ::testing::ElementsAre(
+                    "runtime.LaunchProgram " + Quoted("o-alerts.exe"),
+                    "runtime.LaunchProgram " + Quoted("o-graphs.exe"),
+                    "runtime.ShowMessageBox Error Shelling file.\r\nFile not found",
+                    "runtime.LaunchProgram " + Quoted("vantorelle_snmptrap.exe"),
+                    "runtime.LaunchProgram " + Quoted("vantorelle_manager.exe"),
+                    "runtime.ShowMessageBox Error Shelling file.\r\nFile not found",
+                    "runtime.LaunchProgram " + Quoted("vantorelle_watcher.exe") + " 900"));
     EXPECT_EQ(s.form.State().ManagerPid.id, 0u);
-    EXPECT_EQ(Snapshots(), 0);
-    EXPECT_FALSE(Terminated(watcher));
+    EXPECT_EQ(Snapshots(), 8);
+    EXPECT_TRUE(Terminated(watcher));
+    EXPECT_EQ(s.processes.RunningNamed("vantorelle_watcher.exe").size(), 1u);
     EXPECT_TRUE(Events().empty());
-}
-
-TEST_F(StartWorkersTest, ManagerThatCannotBeLaunchedTakesTheSamePath) {
-    s.runtime.RemoveProgram("vantorelle_manager.exe");
-    EXPECT_EQ(Start(), kHostTrue);
-    ASSERT_EQ(s.runtime.MessageBoxes().size(), 1u);
-    EXPECT_EQ(s.runtime.MessageBoxes()[0].title, std::optional<std::string>("Error"));
-    EXPECT_EQ(Snapshots(), 0);
-    EXPECT_EQ(s.processes.RunningNamed("vantorelle_watcher.exe").size(), 0u);
 }
 
 TEST_F(StartWorkersTest, StatusThatCannotBeShownIsReportedAndLeavesTheFlag) {

@@ -11,12 +11,13 @@ TEST_F(CheckProgramTest, IsTrackedMarkedAfterThreeMinuteBoundariesThenReapedByNa
 
     Tick(); // k, 10:01:30
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
-    const double firstSeen = Table()[1].FirstSeen;
-    Tick(); // k+1
-    Tick(); // k+2
+    const std::int64_t firstSeen = Table()[1].FirstSeenUtc;
+    EXPECT_EQ(firstSeen, 1'796'724'090); // 2026-12-08 10:01:30 UTC
+    Tick();                              // k+1
+    Tick();                              // k+2
     ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, 0);
-    EXPECT_EQ(Table()[1].FirstSeen, firstSeen);
+    EXPECT_EQ(Table()[1].FirstSeenUtc, firstSeen);
     EXPECT_FALSE(Terminated(disk));
     Tick(); // k+3: 10:04:30 is three boundaries after 10:01:30
     ASSERT_EQ(TrackedNames().size(), 1u);
@@ -35,11 +36,11 @@ TEST_F(CheckProgramTest, SurvivorOfItsTerminationIsTrackedAgainFromANewSighting)
         Tick();
     }
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
-    const double before = Table()[1].FirstSeen;
+    const std::int64_t before = Table()[1].FirstSeenUtc;
     Tick(); // reaps, then finds it again in the same sweep
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
     EXPECT_EQ(Table()[1].Overdue, 0);
-    EXPECT_GT(Table()[1].FirstSeen, before);
+    EXPECT_GT(Table()[1].FirstSeenUtc, before);
 }
 
 TEST_F(CheckProgramTest, LateTicksMarkOneSweepEarlier) {
@@ -54,18 +55,24 @@ TEST_F(CheckProgramTest, LateTicksMarkOneSweepEarlier) {
     EXPECT_EQ(Table()[1].Overdue, -1);
 }
 
-TEST_F(CheckProgramTest, ProgramBackAnHourLaterIsMarkedAtOnceAndTerminatedNextSweep) {
+TEST_F(CheckProgramTest, EndedProgramIsForgottenSoItsNextRunIsTimedFromItsOwnSighting) {
     const ProcessId first = s.processes.Add("disk_check.exe");
     Tick();
-    s.processes.Remove(first);
     Tick();
-    ASSERT_EQ(TrackedNames().size(), 1u); // the row of a program gone stays
+    s.processes.Remove(first);
+    s.processes.Faults().Fail("CreateToolhelp32Snapshot", 1);
+    Tick();
+    ASSERT_EQ(TrackedNames().size(), 1u) << "a sweep without a snapshot forgets nothing";
+    Tick();
+    EXPECT_TRUE(TrackedNames().empty());
     s.runtime.Advance(1h);
     const ProcessId again = s.processes.Add("disk_check.exe");
     Tick();
+    Tick();
+    Tick();
     ASSERT_EQ(TrackedNames().size(), 1u);
-    EXPECT_EQ(Table()[1].Overdue, -1);
-    EXPECT_FALSE(Terminated(again));
+    EXPECT_EQ(Table()[1].Overdue, 0);
+    Tick(); // three boundaries after its own first sighting
     Tick();
     EXPECT_TRUE(Terminated(again));
 }
@@ -81,19 +88,23 @@ TEST_F(CheckProgramTest, TwoProcessesShareOneRowAndAreReapedTogether) {
     EXPECT_TRUE(Terminated(b));
 }
 
-TEST_F(CheckProgramTest, SecurityNamesAreNeverTrackedButASuffixOfThemIsReapedWithThem) {
+TEST_F(CheckProgramTest, ReapEndsThatNameOnlyNotLongerNamesEndingWithIt) {
     const ProcessId security = s.processes.Add("security_check.exe");
     const ProcessId net = s.processes.Add("netsecurity_check.exe");
-    const ProcessId y = s.processes.Add("y_check.exe");
+    const ProcessId bare = s.processes.Add("_check.exe");
+    const ProcessId ping = s.processes.Add("ping_check.exe");
     Tick();
-    EXPECT_EQ(TrackedNames(), std::vector<std::string>{"y_check.exe"});
+    EXPECT_EQ(TrackedNames(), (std::vector<std::string>{"_check.exe", "ping_check.exe"}));
+    const ProcessId snmpping = s.processes.Add("snmpping_check.exe");
     for (int i = 0; i < 4; ++i) {
         Tick();
     }
-    EXPECT_TRUE(Terminated(y));
-    // Both end with "y_check.exe", so reaping that row takes them along.
-    EXPECT_TRUE(Terminated(security));
-    EXPECT_TRUE(Terminated(net));
+    EXPECT_TRUE(Terminated(bare));
+    EXPECT_TRUE(Terminated(ping));
+    // A sweep younger than ping_check.exe, and never overdue with it.
+    EXPECT_FALSE(Terminated(snmpping));
+    EXPECT_FALSE(Terminated(security));
+    EXPECT_FALSE(Terminated(net));
 }
 
 TEST_F(CheckProgramTest, OnlyNamesEndingInTheCheckSuffixAreTracked) {
@@ -105,20 +116,27 @@ TEST_F(CheckProgramTest, OnlyNamesEndingInTheCheckSuffixAreTracked) {
     EXPECT_EQ(TrackedNames(), (std::vector<std::string>{"_check.exe", "mixed_check.exe"}));
 }
 
-TEST_F(CheckProgramTest, ClockSetBackDelaysTheMarkAndSetForwardBringsItOn) {
-    s.runtime.SetNow({2026, 12, 8, 10, 0, 0, 0});
-    s.processes.Add("back_check.exe");
-    Tick();
-    s.runtime.Advance(-10min);
-    Tick();
-    Tick();
-    Tick();
-    ASSERT_EQ(TrackedNames().size(), 1u);
-    EXPECT_EQ(Table()[1].Overdue, 0); // differences went negative
-    s.runtime.Advance(10min);
-    Tick();
-    ASSERT_EQ(TrackedNames().size(), 1u);
-    EXPECT_EQ(Table()[1].Overdue, -1);
+// Neither a daylight-saving change nor a wall clock set back or forth moves the count.
+TEST_F(CheckProgramTest, ClockChangesNeitherMarkEarlyNorDelayTheMark) {
+    using Change = void (fakes::FakeRuntime::*)(std::chrono::milliseconds);
+    for (const auto& [change, by] :
+         {std::pair<Change, std::chrono::milliseconds>{&fakes::FakeRuntime::ShiftLocalClock, 1h},
+          {&fakes::FakeRuntime::ShiftLocalClock, -1h},
+          {&fakes::FakeRuntime::SetWallClockBy, 24h},
+          {&fakes::FakeRuntime::SetWallClockBy, -24h}}) {
+        const ProcessId check = s.processes.Add("shift_check.exe");
+        Tick(); // first seen
+        Tick();
+        (s.runtime.*change)(by);
+        Tick();
+        ASSERT_EQ(TrackedNames().size(), 1u);
+        EXPECT_EQ(Table()[1].Overdue, 0) << by.count();
+        Tick(); // three boundaries after the first sighting, whatever the clocks show
+        ASSERT_EQ(TrackedNames().size(), 1u);
+        EXPECT_EQ(Table()[1].Overdue, -1) << by.count();
+        Tick();
+        EXPECT_TRUE(Terminated(check)) << by.count();
+    }
 }
 
 TEST_F(CheckProgramTest, MarkedRowWhoseProgramEndedIsDroppedAllTheSame) {
@@ -147,8 +165,9 @@ TEST_F(CheckProgramTest, SurvivingRowsKeepTheirOrderAndFieldsAcrossRebuilds) {
     ASSERT_EQ(before[1].Overdue, -1);
     Tick(); // a reaped; b marked
     ASSERT_EQ(TrackedNames(), (std::vector<std::string>{"b_check.exe", "c_check.exe"}));
-    EXPECT_EQ(Table()[1].FirstSeen, before[2].FirstSeen);
-    EXPECT_EQ(Table()[2].FirstSeen, before[3].FirstSeen);
+    EXPECT_EQ(Table()[1].FirstSeenUtc, before[2].FirstSeenUtc);
+    EXPECT_EQ(Table()[2].FirstSeen.monotonicMilliseconds,
+              before[3].FirstSeen.monotonicMilliseconds);
     EXPECT_FALSE(Terminated(b));
 }
 

@@ -142,7 +142,7 @@ TEST_F(SweepFailureTest, ScanErrorEndsThePassQuietlyAndTheKeeperStillRuns) {
     s.processes.Add("disk_check.exe");
     s.processes.Add("late_check.exe");
     const ProcessId rrd = s.processes.Add("rrdtool.exe");
-    s.runtime.Faults().Fail("Now", 1); // tracking disk_check.exe fails
+    s.runtime.Faults().Fail("UtcNow", 1); // tracking disk_check.exe fails
     Tick();
     EXPECT_TRUE(Events().empty());
     EXPECT_TRUE(TrackedNames().empty());
@@ -159,7 +159,7 @@ TEST_F(SweepFailureTest, ScanErrorEndsThePassQuietlyAndTheKeeperStillRuns) {
 TEST_F(SweepFailureTest, WhatTheScanRecordedBeforeAnErrorStays) {
     const ProcessId rrd = s.processes.Add("rrdtool.exe");
     s.processes.Add("disk_check.exe");
-    s.runtime.Faults().Fail("Now", 1);
+    s.runtime.Faults().Fail("UtcNow", 1);
     Tick();
     ASSERT_EQ(s.form.State().PendingKills.size(), 1u);
     Tick();

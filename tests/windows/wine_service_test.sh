@@ -233,7 +233,10 @@ pass "the manager sees PAUSED"
 label=$(tool waitlabel "$CAPTION" "Configuration Service Paused" 30000) || fail "label: $label"
 pass "status label reads \"$label\""
 poll 30 event_logged 'L"Service paused"' || fail "no \"Service paused\" entry"
-pass "event log: Service paused"
+# Wine writes an entry on its channel for the entry's level: trace: for information.
+grep -qE ':trace:eventlog:ReportEventW.*L"Service paused"' "$EVENTS" \
+    || fail "\"Service paused\" was not written at Information level"
+pass "event log: Service paused, at Information level"
 PAUSED_RRD=$(tool spawn 'C:\tools\rrdtool.exe')
 tool tick "$CAPTION" >/dev/null; tool tick "$CAPTION" >/dev/null
 tool procs rrdtool.exe | grep -q "^$PAUSED_RRD " || fail "a sweep ran while paused"
@@ -287,6 +290,17 @@ wait "$waiter" || fail "a manager holding 300 MiB was left running"
 expect_eq "a manager past 250 MiB is terminated with exit code 259" 259 "$(cat "$WORK/big_exit")"
 poll 30 tool waitcount vantorelle_manager.exe 1 1000 || fail "no manager after the restart"
 pass "and a fresh one is launched"
+read -r MANAGER _ <<<"$(tool procs vantorelle_manager.exe)"
+mv "$SUITE/vantorelle_manager.exe" "$WORK/vantorelle_manager.exe"
+tool kill "$MANAGER" 7 >/dev/null || fail "could not end the manager"
+poll 30 tool waitcount vantorelle_manager.exe 0 1000 || fail "the manager did not end"
+tool tick "$CAPTION" >/dev/null
+poll 30 grep -qE ':err:eventlog:ReportEventW.*L"\[[0-9-]+\] .*vantorelle_manager\.exe' "$EVENTS" \
+    || fail "no error report at Error level for the manager that cannot be launched"
+pass "a manager that cannot be launched is an error report at Error level"
+mv "$WORK/vantorelle_manager.exe" "$SUITE/vantorelle_manager.exe"
+tool tick "$CAPTION" >/dev/null
+poll 30 tool waitcount vantorelle_manager.exe 1 1000 || fail "no manager once it is back"
 
 # ---------------------------------------------------------------------------------------
 log "waiting for three minute boundaries after the check program's first sighting"
@@ -392,11 +406,10 @@ pass "a failed launch is shown: ${box//$'\n'/ / }"
 label=$(desk waitlabel "$CAPTION" "Ostrivan Monitoring Service Running" 60000) \
     || fail "the standalone process never started: $label"
 pass "not started by the service manager, it started on its own: \"$label\""
-poll 30 tool waitcount o-alerts.exe 1 1000 || fail "o-alerts.exe was not launched"
-for program in vantorelle_snmptrap.exe vantorelle_manager.exe vantorelle_watcher.exe; do
-    [ -z "$(tool procs "$program")" ] || fail "$program was launched after the failure"
+for program in o-alerts.exe vantorelle_snmptrap.exe vantorelle_manager.exe vantorelle_watcher.exe; do
+    poll 30 tool waitcount "$program" 1 1000 || fail "$program was not launched"
 done
-pass "the programs after the missing one are not launched"
+pass "the programs after the missing one are launched all the same"
 question=$'Stop Service|Are you sure you want to unload the service?...\nthe service will be stopped'
 desk close "$CAPTION" >/dev/null
 expect_eq "closing the window asks the unload question" "$question" "$(desk box 30000 No)"

@@ -1,23 +1,18 @@
 #include "platform/posix/event_log.h"
 
+#include "platform/event_level.h"
+
 #include <syslog.h>
 
 namespace ostrivan::posix {
-namespace {
-
-constexpr unsigned kErrorType = 0x1;
-constexpr unsigned kWarningType = 0x2;
-constexpr unsigned kAuditFailureType = 0x10;
-
-} // namespace
-
-int SyslogPriority(std::int16_t kind) {
-    const auto bits = static_cast<std::uint16_t>(kind);
-    if (bits & kErrorType) {
+int SyslogPriority(std::int16_t kind, std::int32_t id) {
+    switch (EventLevelOf(kind, id)) {
+    case EventLevel::Error:
         return LOG_ERR;
-    }
-    if (bits & (kWarningType | kAuditFailureType)) {
+    case EventLevel::Warning:
         return LOG_WARNING;
+    case EventLevel::Information:
+        break;
     }
     return LOG_INFO;
 }
@@ -32,7 +27,7 @@ EventLog::~EventLog() {
 
 void EventLog::Write(std::int16_t kind, std::int32_t id, const std::string& text) {
     const std::string line = OneLine(text);
-    ::syslog(SyslogPriority(kind), "[%d] %s", static_cast<int>(id), line.c_str());
+    ::syslog(SyslogPriority(kind, id), "[%d] %s", static_cast<int>(id), line.c_str());
     console_.Log("event " + std::to_string(id) + " (kind " + std::to_string(kind) + "): " + line);
 }
 

@@ -7,9 +7,8 @@
 
 namespace ostrivan::posix {
 
-// The syslog priority of an event of the given Windows event type: the error bit reads as
-// an error, the warning and audit-failure bits as a warning, anything else as information.
-int SyslogPriority(std::int16_t kind);
+// The syslog priority of an entry the form writes with this kind and id, by its level.
+int SyslogPriority(std::int16_t kind, std::int32_t id);
 
 // The system event log: syslog under the ident "Ostrivan", and one line on standard error.
 class EventLog {

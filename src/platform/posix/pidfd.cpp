@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 namespace ostrivan::posix {
 namespace {
@@ -39,12 +41,25 @@ bool PidfdHoldsPid(int pidfd) {
 }
 
 bool PidfdEnded(int pidfd) {
+    return PidfdWaitEnded(pidfd, 0).value_or(false);
+}
+
+std::optional<bool> PidfdWaitEnded(int pidfd, std::uint32_t milliseconds) {
     pollfd ready{pidfd, POLLIN, 0};
+    const int timeout = static_cast<int>(std::min<std::uint32_t>(milliseconds, INT_MAX));
     int got;
     do {
-        got = ::poll(&ready, 1, 0);
+        got = ::poll(&ready, 1, timeout);
     } while (got < 0 && errno == EINTR);
+    if (got < 0 || (ready.revents & POLLNVAL) != 0) {
+        return std::nullopt;
+    }
     return got > 0 && (ready.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+bool PidfdSupported() {
+    const UniqueFd own = OpenPidfd(::getpid());
+    return own || errno != ENOSYS;
 }
 
 bool PidfdKill(int pidfd) {

@@ -22,6 +22,13 @@ bool PidfdHoldsPid(int pidfd);
 
 // True once the process has ended (a zombie, or reaped).
 bool PidfdEnded(int pidfd);
+// Waits up to `milliseconds` (at most INT_MAX) for the process to end: true once it has,
+// false while it runs, nothing when the descriptor cannot be polled.
+std::optional<bool> PidfdWaitEnded(int pidfd, std::uint32_t milliseconds);
+
+// False on a kernel without pidfd_open (before Linux 5.3): nothing could tell a process
+// from one that was later handed its id.
+bool PidfdSupported();
 
 bool PidfdKill(int pidfd);
 

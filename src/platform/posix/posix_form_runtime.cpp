@@ -21,6 +21,12 @@ constexpr std::int32_t kButtonsMask = 0xF;
 bool IsYes(const std::string& answer) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
+std::int64_t Milliseconds(clockid_t clock) {
+    timespec now{};
+    ::clock_gettime(clock, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
 bool IsNo(const std::string& answer) {
     return answer == "n" || answer == "N" || answer == "no";
 }
@@ -183,6 +189,16 @@ LocalDateTime PosixFormRuntime::Now() {
                          local.tm_min,
                          local.tm_sec,
                          static_cast<int>(now.tv_nsec / 1'000'000)};
+}
+
+std::int64_t PosixFormRuntime::UtcNow() {
+    return Milliseconds(CLOCK_REALTIME);
+}
+
+std::int64_t PosixFormRuntime::MonotonicNow() {
+    // Unlike CLOCK_MONOTONIC it counts time suspended: a check that ran while the machine
+    // slept has aged by that time too.
+    return Milliseconds(CLOCK_BOOTTIME);
 }
 
 } // namespace ostrivan::posix

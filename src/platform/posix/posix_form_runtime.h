@@ -46,6 +46,8 @@ public:
     [[noreturn]] void End(int exitCode) override;
     void UnloadForm() override;
     LocalDateTime Now() override;
+    std::int64_t UtcNow() override;
+    std::int64_t MonotonicNow() override;
 
 private:
     void Tick();

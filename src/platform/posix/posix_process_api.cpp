@@ -189,6 +189,18 @@ bool PosixProcessApi::GetExitCodeProcess(Handle process, std::uint32_t& exitCode
     return true;
 }
 
+std::uint32_t PosixProcessApi::WaitForSingleObject(Handle process, std::uint32_t milliseconds) {
+    OpenedProcess* target = Find(process, access::kSynchronize);
+    if (target == nullptr) {
+        return kWaitFailed;
+    }
+    const auto ended = PidfdWaitEnded(target->pidfd.Get(), milliseconds);
+    if (!ended) {
+        return kWaitFailed;
+    }
+    return *ended ? kWaitObject0 : kWaitTimeout;
+}
+
 bool PosixProcessApi::GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                                            std::uint32_t size) {
     OpenedProcess* target = Find(process, kQueryAny);

@@ -37,6 +37,7 @@ public:
     Handle OpenProcess(std::uint32_t desiredAccess, ProcessId processId) override;
     bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
     bool GetExitCodeProcess(Handle process, std::uint32_t& exitCode) override;
+    std::uint32_t WaitForSingleObject(Handle process, std::uint32_t milliseconds) override;
     bool GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                               std::uint32_t size) override;
     std::uint32_t MemoryCountersRecordSize() const override;

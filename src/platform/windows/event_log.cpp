@@ -1,6 +1,20 @@
 #include "platform/windows/event_log.h"
 
+#include "platform/event_level.h"
+
 namespace ostrivan::windows {
+
+std::int16_t EventType(std::int16_t kind, std::int32_t id) {
+    switch (EventLevelOf(kind, id)) {
+    case EventLevel::Error:
+        return EVENTLOG_ERROR_TYPE;
+    case EventLevel::Warning:
+        return EVENTLOG_WARNING_TYPE;
+    case EventLevel::Information:
+        break;
+    }
+    return EVENTLOG_INFORMATION_TYPE;
+}
 
 bool EventLog::Write(std::int16_t kind, std::int32_t id, const std::string& text) {
     if (!source_) {

@@ -22,6 +22,9 @@ inline constexpr std::int16_t kEventKindError = EVENTLOG_ERROR_TYPE;
 inline constexpr std::int16_t kEventKindWarning = EVENTLOG_WARNING_TYPE;
 inline constexpr std::int16_t kEventKindInformation = EVENTLOG_INFORMATION_TYPE;
 
+// The event type an entry the form writes with this kind and id is stored at, by its level.
+std::int16_t EventType(std::int16_t kind, std::int32_t id);
+
 // The system event log under the source "Ostrivan". Used on the form's thread only.
 class EventLog {
 public:

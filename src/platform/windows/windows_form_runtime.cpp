@@ -139,4 +139,19 @@ LocalDateTime WindowsFormRuntime::Now() {
                          now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
+std::int64_t WindowsFormRuntime::UtcNow() {
+    // FILETIME counts 100 ns intervals since 1601-01-01 00:00 UTC.
+    constexpr std::int64_t kFileTimeAt1970 = 116'444'736'000'000'000;
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const auto ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    return (ticks - kFileTimeAt1970) / 10'000;
+}
+
+std::int64_t WindowsFormRuntime::MonotonicNow() {
+    // Counts time asleep too, and no one can set it.
+    return static_cast<std::int64_t>(::GetTickCount64());
+}
+
 } // namespace ostrivan::windows

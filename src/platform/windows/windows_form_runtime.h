@@ -36,6 +36,8 @@ public:
     [[noreturn]] void End(int exitCode) override;
     void UnloadForm() override;
     LocalDateTime Now() override;
+    std::int64_t UtcNow() override;
+    std::int64_t MonotonicNow() override;
 
     // True when a message box can be seen by someone: a visible window station outside
     // the services' session, and a desktop that took the form's window.

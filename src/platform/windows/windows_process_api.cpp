@@ -85,6 +85,10 @@ bool WindowsProcessApi::GetExitCodeProcess(Handle process, std::uint32_t& exitCo
     return true;
 }
 
+std::uint32_t WindowsProcessApi::WaitForSingleObject(Handle process, std::uint32_t milliseconds) {
+    return ::WaitForSingleObject(ToHandle(process), milliseconds);
+}
+
 bool WindowsProcessApi::GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                                              std::uint32_t size) {
     // Room for the largest record the system knows, so that no size can make it write past

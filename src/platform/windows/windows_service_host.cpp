@@ -154,7 +154,7 @@ void WindowsServiceHost::WarnConfiguration(std::string_view what) {
 }
 
 void WindowsServiceHost::WriteEvent(std::int16_t kind, std::int32_t id, const std::string& text) {
-    if (!eventLog_.Write(kind, id, text)) {
+    if (!eventLog_.Write(EventType(kind, id), id, text)) {
         RaiseLastError("ReportEvent");
     }
 }

@@ -100,6 +100,7 @@ TEST_F(WindowsPlatform, ProbesOfALaunchedProgram) {
     std::uint32_t status = 0;
     EXPECT_TRUE(api.GetExitCodeProcess(process.Get(), status));
     EXPECT_EQ(status, kStillActive);
+    EXPECT_EQ(api.WaitForSingleObject(process.Get(), 0), kWaitTimeout);
 
     std::string name;
     EXPECT_TRUE(api.GetProcessImageName(process.Get(), name));
