@@ -72,6 +72,8 @@ ActionRecord KillPendingProcess(ProcessApi& api, const ProcessIdentity& pending)
         record.action = KillProcessOutcome(api, pending.id, 0, [&](Handle process) {
             return StillPendingTool(api, process, pending, record.program);
         });
+    } else if (StillSameProcess(api, pending)) {
+        record.action = Action::TerminationRefused; // there, but not to be opened
     }
     return record;
 }
