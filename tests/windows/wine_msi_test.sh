@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The Windows Installer package: o-service.exe and the package built twice from clean
-# folders (the second from a copy of the tree elsewhere) to the same bytes; the executable's
-# PE protections and version; both files signed with a throwaway certificate and verified;
-# the package's tables read back, then one pass of the signed packages under Wine on a fresh
-# prefix: install into a folder with blanks beside stand-in suite programs, a failed
+# The Windows Installer package: built with o-service.exe twice from clean folders to the
+# same bytes, the executable's protections and version, both signed with a throwaway
+# certificate; the package's tables read back, then one pass of signed packages under Wine
+# on a fresh prefix: install into a folder with blanks beside stand-in suite programs, a failed
 # second -install, a major upgrade to a later build, a refused downgrade, uninstall, and a
 # failed -remove. Every wait polls with a deadline; the measured times are printed.
 #
@@ -116,21 +115,15 @@ pass "two clean builds in $(elapsed "$started")"
 expect_eq "without a certificate the build says once that the files are not signed" 1 \
     "$(grep -c 'are not signed' "$WORK/first.log")"
 for file in o-service.exe "$MSI_NAME"; do
-    if ! cmp "$WORK/first/$file" "$WORK/second/$file"; then
-        if command -v diffoscope >/dev/null; then diffoscope "$WORK/first/$file" "$WORK/second/$file" | head -80 || true; fi
-        fail "two clean builds give different $file"
-    fi
+    cmp "$WORK/first/$file" "$WORK/second/$file" ||
+        fail "two clean builds differ: $(diffoscope "$WORK/first/$file" "$WORK/second/$file" | head -80)"
     pass "two clean builds give the same $file ($(sha256sum <"$WORK/first/$file" | cut -c1-16))"
 done
 
 EXE="$WORK/second/o-service.exe"
-header=$(x86_64-w64-mingw32-objdump -p "$EXE")
-for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT; do
-    grep -qE "^[[:space:]]+$flag\$" <<<"$header" || fail "o-service.exe lacks $flag: $(grep -A8 DllCharacteristics <<<"$header")"
-done
-symbols=$(x86_64-w64-mingw32-objdump -t "$EXE")
-for symbol in __stack_chk_fail __chk_fail; do
-    grep -qE " $symbol\$" <<<"$symbols" || fail "o-service.exe lacks $symbol"
+header=$(x86_64-w64-mingw32-objdump -p -t "$EXE")
+for mark in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT __stack_chk_fail __chk_fail; do
+    grep -qE "[[:space:]]$mark\$" <<<"$header" || fail "o-service.exe lacks $mark"
 done
 pass "PE header: HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT; stack protector and fortified calls linked in"
 resource=$(strings -el "$EXE")
