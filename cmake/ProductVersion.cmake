@@ -1,4 +1,5 @@
-# The product version as the suite writes it, for the packages' names: 4.0.49 is 4.00.0049.
+# The product version as the suite writes it, for the packages and the version resource:
+# 4.0.49 is 4.00.0049.
 function(ostrivan_padded out number width)
     string(LENGTH "${number}" length)
     set(text "${number}")

@@ -16,5 +16,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # GCC 12 reports a false -Wrestrict inside libstdc++ for "text" + std::string chains at -O2
-# (GCC bug 105329); the cross build would otherwise fail on sound code.
+# (GCC bug 105329); the cross build would otherwise fail on sound code. The windows preset's
+# flags replace this initial value and so repeat it.
 set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")

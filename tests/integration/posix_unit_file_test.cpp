@@ -80,6 +80,14 @@ TEST(UnitFile, RestrictsNothingThatTheSuiteNeeds) {
               std::vector<std::string>{"\"/\""});
 }
 
+TEST(UnitFile, MakesAFilteredCallFailRatherThanKillAndGrantsNoNewPrivileges) {
+    const auto unit = UnitFileText("Ostrivan Monitoring Service", "/opt/ostrivan/o-service");
+    // Without the error number, a suite program making a filtered call would be killed.
+    EXPECT_EQ(Values(unit, "SystemCallFilter").size(), 1U);
+    EXPECT_EQ(Values(unit, "SystemCallErrorNumber"), std::vector<std::string>{"EPERM"});
+    EXPECT_EQ(Values(unit, "NoNewPrivileges"), std::vector<std::string>{"yes"});
+}
+
 TEST(UnitFile, NamesTheSuiteFolderAsOnePathWord) {
     EXPECT_EQ(PathListWord("/opt/my suite"), "\"/opt/my suite\"");
     // Path lists expand specifiers but no variables, and unquote like a shell.

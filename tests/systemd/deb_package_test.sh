@@ -1,6 +1,7 @@
 #!/bin/bash
-# The Debian package, built from this build folder, checked by lintian, then installed,
-# started, upgraded and purged under a real systemd in a container.
+# The Debian package, built from this build folder, checked by lintian and hardening-check,
+# built twice more from clean folders to the same bytes, then installed, started, upgraded
+# and purged under a real systemd in a container.
 #
 #   deb_package_test.sh BUILD_DIR VERSION STANDIN
 #
@@ -19,15 +20,10 @@ parameters=/etc/systemd/system/ostrivan.parameters
 # shellcheck source=container.sh
 source "$OSTRIVAN_CONTAINER_LIBRARY"
 ct_require_tools
-if ! command -v lintian >/dev/null; then
-    echo "SKIP: lintian is missing (Debian package lintian)" >&2
-    exit "$CT_SKIP"
-fi
-# The suite's programs in the container are processes of this machine too: tests from other
-# build folders that end them by name wait for this one, as it waits for them.
-exec 8>/tmp/ostrivan-process-table.lock
-flock 8
-
+for tool in lintian hardening-check; do
+    command -v $tool >/dev/null || { echo "SKIP: no $tool (packages lintian, devscripts)" >&2; exit "$CT_SKIP"; }
+done
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # TEXT holds a line that matches the extended regular expression PATTERN.
 holds() { grep -qE -- "$2" <<<"$1"; }
 
@@ -67,6 +63,43 @@ echo "lintian:"
 echo "${lintian_output:-(nothing)}"
 lintian_clean() { ! holds "$lintian_output" '^[EW]: '; }
 check "lintian reports no error and no warning" lintian_clean
+no_hardening_tag() { ! holds "$lintian_output" 'hardening-'; }
+check "lintian reports no hardening tag" no_hardening_tag
+
+# --- the packaged executable's protections. Debian 12's start files (Scrt1.o, crti.o) lack
+# the IBT/SHSTK note, so no program linked here has one: that check alone is left out.
+dpkg-deb -x "$deb" "$work/unpacked"
+hardening_status=0
+hardening=$(hardening-check --nocfprotection "$work/unpacked/opt/ostrivan/o-service" 2>&1) ||
+    hardening_status=$?
+echo "$hardening"
+protected() { [ "$hardening_status" -eq 0 ] && [ "$(grep -c ': yes' <<<"$hardening")" -ge 5 ]; }
+check "hardening-check: PIE, stack protector, fortified calls, full RELRO, immediate binding" protected
+
+# --- two builds of o-service and its package from clean folders: the same bytes. The
+# second builds a copy of the tree elsewhere, dated by the commit from outside.
+clean_package() { # SOURCE FOLDER; without the tests, which cpack would build first
+    cmake -S "$1" --preset default -B "$2" -DOSTRIVAN_BUILD_TESTS=OFF &&
+        cmake --build "$2" --target o-service -j2 &&
+        cpack --config "$2/CPackConfig.cmake" -G DEB -B "$2/package"
+}
+mkdir "$work/tree"
+git -C "$source_dir" ls-files -z | tar -C "$source_dir" --null -T - -cf - | tar -C "$work/tree" -xf -
+started=$SECONDS
+clean_package "$source_dir" "$work/first" >"$work/first.log" 2>&1 || ct_fail "$(tail -20 "$work/first.log")"
+SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct) \
+    clean_package "$work/tree" "$work/second" >"$work/second.log" 2>&1 ||
+    ct_fail "$(tail -20 "$work/second.log")"
+echo "BENCH: two clean builds of o-service and its package $((SECONDS - started)) s"
+first=$work/first/package/ostrivan-service_${version}_amd64.deb
+second=$work/second/package/ostrivan-service_${version}_amd64.deb
+same_bytes() { cmp "$1" "$2" || { diffoscope "$1" "$2" | head -80; false; }; }
+check "two clean builds give the same package" same_bytes "$first" "$second"
+
+# The suite's programs in the container are processes of this machine too: tests from other
+# build folders that end them by name wait for this one, as it waits for them.
+exec 8>/tmp/ostrivan-process-table.lock
+flock 8
 
 # --- in the container
 container_start "$OSTRIVAN_SYSTEMD_TREE_ROOT"

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# The Windows Installer package: its tables read back, then one pass under Wine on a fresh
-# prefix: install into a folder with blanks beside stand-in suite programs, a failed
+# The Windows Installer package: built with o-service.exe twice from clean folders to the
+# same bytes, the executable's protections and version, both signed with a throwaway
+# certificate; the package's tables read back, then one pass of signed packages under Wine
+# on a fresh prefix: install into a folder with blanks beside stand-in suite programs, a failed
 # second -install, a major upgrade to a later build, a refused downgrade, uninstall, and a
 # failed -remove. Every wait polls with a deadline; the measured times are printed.
 #
 # Usage: wine_msi_test.sh SOURCE_DIR PROJECT_VERSION   (KEEP_WORK=1 keeps the prefix and logs)
-# Exit status: 0 passed, 1 failed, 77 skipped (no Wine, mingw-w64, wixl or msitools).
+# Exit status: 0 passed, 1 failed, 77 skipped (no Wine, mingw-w64, wixl, msitools, openssl
+# or osslsigncode).
 set -euo pipefail
 
 SOURCE_DIR=$(cd "$1" && pwd)
@@ -13,10 +16,11 @@ VERSION=$2
 SKIP=77
 
 for tool in wine wineserver x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres \
-            x86_64-w64-mingw32-windmc wixl msiinfo; do
+            x86_64-w64-mingw32-windmc x86_64-w64-mingw32-objdump wixl msiinfo openssl \
+            osslsigncode; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "SKIPPED: $tool is not installed; the package test needs g++-mingw-w64-x86-64-posix," \
-             "wine, wine64, wixl and msitools (.ci/run installs them)."
+             "wine, wine64, wixl, msitools, openssl and osslsigncode (.ci/run installs them)."
         exit $SKIP
     fi
 done
@@ -79,6 +83,7 @@ elapsed() { local ms=$(( $(now_ms) - $1 )); printf '%d.%03d s' $(( ms / 1000 )) 
 IFS=. read -r major minor build <<<"$VERSION"
 msi_name() { printf 'o-service-%d.%02d.%04d-x64.msi' "$1" "$2" "$3"; }
 MSI_NAME=$(msi_name "$major" "$minor" "$build")
+SUITE_VERSION=$(printf '%d.%02d.%04d' "$major" "$minor" "$build")
 NEXT_VERSION="$major.$minor.$(( build + 1 ))"
 NEXT_NAME=$(msi_name "$major" "$minor" $(( build + 1 )))
 
@@ -90,12 +95,61 @@ if ! (cd "$SOURCE_DIR" && cmake --preset windows && cmake --build --preset windo
     fail "the windows preset does not build"
 fi
 BUILD="$SOURCE_DIR/build-windows"
-MSI="$BUILD/$MSI_NAME"
-[ -f "$MSI" ] || fail "$MSI_NAME was not built"
-pass "$MSI_NAME, $(stat -c %s "$MSI") bytes"
-bash "$SOURCE_DIR/packaging/windows/build_msi.sh" "$BUILD/o-service.exe" "$NEXT_VERSION" \
+[ -f "$BUILD/$MSI_NAME" ] || fail "$MSI_NAME was not built"
+pass "$MSI_NAME, $(stat -c %s "$BUILD/$MSI_NAME") bytes"
+
+log "o-service.exe and $MSI_NAME from two clean folders, the second a copy of the tree"
+signing=(OSTRIVAN_SIGNING_PKCS12 OSTRIVAN_SIGNING_PASSWORD_FILE OSTRIVAN_SIGNING_TIMESTAMP_URL)
+clean_build() { # SOURCE FOLDER [CMAKE ARGUMENTS]: the executable and the package only
+    env "${signing[@]/#/-u}" cmake -S "$1" --preset windows -B "$2" "${@:3}" &&
+        cmake --build "$2" --target msi -j2
+}
+mkdir "$WORK/tree"
+git -C "$SOURCE_DIR" ls-files -z | tar -C "$SOURCE_DIR" --null -T - -cf - | tar -C "$WORK/tree" -xf -
+export SOURCE_DATE_EPOCH
+started=$(now_ms)
+clean_build "$SOURCE_DIR" "$WORK/first" >"$WORK/first.log" 2>&1 || { tail -30 "$WORK/first.log"; fail "first build"; }
+SOURCE_DATE_EPOCH=$(git -C "$SOURCE_DIR" log -1 --format=%ct)
+clean_build "$WORK/tree" "$WORK/second" >"$WORK/second.log" 2>&1 || { tail -30 "$WORK/second.log"; fail "second build"; }
+pass "two clean builds in $(elapsed "$started")"
+expect_eq "without a certificate the build says once that the files are not signed" 1 \
+    "$(grep -c 'are not signed' "$WORK/first.log")"
+for file in o-service.exe "$MSI_NAME"; do
+    cmp "$WORK/first/$file" "$WORK/second/$file" ||
+        fail "two clean builds differ: $(diffoscope "$WORK/first/$file" "$WORK/second/$file" | head -80)"
+    pass "two clean builds give the same $file ($(sha256sum <"$WORK/first/$file" | cut -c1-16))"
+done
+
+EXE="$WORK/second/o-service.exe"
+header=$(x86_64-w64-mingw32-objdump -p -t "$EXE")
+for mark in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT __stack_chk_fail __chk_fail; do
+    grep -qE "[[:space:]]$mark\$" <<<"$header" || fail "o-service.exe lacks $mark"
+done
+pass "PE header: HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT; stack protector and fortified calls linked in"
+resource=$(strings -el "$EXE")
+for field in FileVersion ProductVersion; do
+    expect_eq "version resource $field" "$SUITE_VERSION" "$(grep -A1 -x "$field" <<<"$resource" | tail -1)"
+done
+
+log "signing both with a throwaway certificate"
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Ostrivan test code signing" \
+    -addext extendedKeyUsage=codeSigning -keyout "$WORK/key.pem" -out "$WORK/cert.pem" 2>/dev/null
+openssl rand -hex 16 >"$WORK/password"
+openssl pkcs12 -export -inkey "$WORK/key.pem" -in "$WORK/cert.pem" -passout "file:$WORK/password" \
+    -out "$WORK/cert.p12"
+clean_build "$WORK/tree" "$WORK/second" -DOSTRIVAN_SIGNING_PKCS12="$WORK/cert.p12" \
+    -DOSTRIVAN_SIGNING_PASSWORD_FILE="$WORK/password" >"$WORK/signed.log" 2>&1 \
+    || { tail -30 "$WORK/signed.log"; fail "signed build"; }
+MSI="$WORK/second/$MSI_NAME"
+export OSTRIVAN_SIGNING_PKCS12="$WORK/cert.p12" OSTRIVAN_SIGNING_PASSWORD_FILE="$WORK/password"
+bash "$SOURCE_DIR/packaging/windows/build_msi.sh" "$EXE" "$NEXT_VERSION" \
     "$WORK/$NEXT_NAME" >"$WORK/next.log" 2>&1 || { cat "$WORK/next.log"; fail "$NEXT_NAME"; }
-pass "a later build from the same source: $NEXT_NAME"
+for file in "$EXE" "$MSI" "$WORK/$NEXT_NAME"; do
+    osslsigncode verify -CAfile "$WORK/cert.pem" -in "$file" >"$WORK/verify.log" 2>&1 \
+        || { cat "$WORK/verify.log"; fail "$(basename "$file") does not verify"; }
+    grep -qF 'Subject: /CN=Ostrivan test code signing' "$WORK/verify.log" || fail "signer: $(cat "$WORK/verify.log")"
+done
+pass "osslsigncode verify: o-service.exe, $MSI_NAME and a later build $NEXT_NAME signed by the test's certificate"
 
 # ---------------------------------------------------------------------------------------
 log "the package's tables"
