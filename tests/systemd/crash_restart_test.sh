@@ -13,6 +13,9 @@ SERVICE_BINARY=$1
 STANDIN=$2
 # shellcheck source=container.sh
 source "${OSTRIVAN_CONTAINER_LIBRARY:?}"
+# Other runs' services end suite names machine-wide, inside this container too: wait for them.
+exec 8>/tmp/ostrivan-process-table.lock
+flock 8
 
 SUITE=/opt/ostrivan
 UNIT=/etc/systemd/system/ostrivan.service
