@@ -146,6 +146,11 @@ void StartIdle(const std::string& folder, const std::vector<std::string>& table)
 }
 
 // Launches the idle program under the asked name; time stands still, so no check is overdue.
+class UnkeptActions final : public ostrivan::ActionLog {
+public:
+    void Record(const ostrivan::ActionRecord&) noexcept override {}
+};
+
 class BenchRuntime final : public ostrivan::FormRuntime {
 public:
     explicit BenchRuntime(std::string folder) : folder_(std::move(folder)) {}
@@ -271,7 +276,8 @@ Timings Measure(int repeats, const std::string& folder, bool walks) {
         MeasureWalks(repeats, api, t);
     }
     BenchRuntime runtime(folder);
-    ostrivan::Supervisor supervisor(api, runtime);
+    UnkeptActions actions;
+    ostrivan::Supervisor supervisor(api, runtime, actions);
     std::vector<double> sweeps;
     std::vector<double> scans;
     std::vector<double> terminations;
@@ -341,7 +347,8 @@ int ProfileSweep(int count, const std::string& folder) {
     StartIdle(folder, HeavyTable(count));
     ostrivan::posix::PosixProcessApi api;
     BenchRuntime runtime(folder);
-    ostrivan::Supervisor supervisor(api, runtime);
+    UnkeptActions actions;
+    ostrivan::Supervisor supervisor(api, runtime, actions);
     supervisor.Sweep();
     Replenish();
     const std::size_t pending = supervisor.State().PendingKills.size();

@@ -6,6 +6,7 @@
 #include "platform/posix/posix_form_runtime.h"
 #include "platform/posix/posix_process_api.h"
 #include "platform/posix/posix_service_host.h"
+#include "platform/posix/posix_status_platform.h"
 #include "platform/posix/self_executable.h"
 #include "platform/posix/systemd_notifier.h"
 #include "shell/frm_service.h"
@@ -13,6 +14,16 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+namespace {
+
+// Where the platform keeps the service's action records; none is kept yet.
+class UnkeptActions final : public ostrivan::ActionLog {
+public:
+    void Record(const ostrivan::ActionRecord&) noexcept override {}
+};
+
+} // namespace
 
 int main(int argc, char** argv) {
     using namespace ostrivan;
@@ -41,7 +52,9 @@ int main(int argc, char** argv) {
                                  *executable);
 
     posix::PosixPathSecurity security;
-    frmService form(host, runtime, process, security);
+    UnkeptActions actions;
+    posix::PosixStatusPlatform status(console, posix::PosixStatusPlatform::FolderFromEnvironment());
+    frmService form(host, runtime, process, security, actions, status);
     runtime.Attach(form);
     host.Attach(form);
 

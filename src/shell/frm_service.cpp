@@ -1,5 +1,6 @@
 #include "shell/frm_service.h"
 
+#include "status/status_commands.h"
 #include "supervisor/loose_permissions.h"
 #include "supervisor/status_text.h"
 
@@ -48,9 +49,13 @@ void frmService::Load() {
         SupervisorState& state = supervisor_.State();
         state.CheckTable.assign(1, CheckRecord{});
         state.IsStopping = false;
+        // A reader's command prints only its own output: nothing on the status line.
+        const std::string arguments = runtime_.CommandLineArguments();
+        if (RunReaderCommand(arguments)) {
+            return;
+        }
         runtime_.SetStatusText(status::kLoading);
 
-        const std::string arguments = runtime_.CommandLineArguments();
         if (arguments == "-install") {
             ReportLoosePermissions();
             NTService_.RegistrationOption(false);
@@ -82,17 +87,31 @@ void frmService::Load() {
     }
 }
 
+bool frmService::RunReaderCommand(const std::string& arguments) {
+    if (arguments == "-status") {
+        runtime_.End(ShowStatus(status_, process_));
+        return true;
+    }
+    if (arguments == "-check") {
+        runtime_.End(RunCheck(status_, process_));
+        return true;
+    }
+    return false;
+}
+
 void frmService::OnStart(HostFlag& success) {
     ReportLoosePermissions();
     if (const auto failure = Attempt([&] { supervisor_.StartWorkers(success); })) {
         ErrorReport(*failure);
     }
+    PublishStatus(kStateRunning);
 }
 
 void frmService::OnStop() {
     if (const auto failure = Attempt([&] { supervisor_.StopWorkers(); })) {
         ErrorReport(*failure);
     }
+    PublishStatus(kStateStopped);
 }
 
 void frmService::OnPause(HostFlag& success) {
@@ -105,6 +124,7 @@ void frmService::OnPause(HostFlag& success) {
     if (failure) {
         ErrorReport(*failure);
     }
+    PublishStatus(kStatePaused);
 }
 
 void frmService::OnContinue(HostFlag& success) {
@@ -117,6 +137,7 @@ void frmService::OnContinue(HostFlag& success) {
     if (failure) {
         ErrorReport(*failure);
     }
+    PublishStatus(kStateRunning);
 }
 
 void frmService::OnControl(std::int32_t code) {
@@ -131,6 +152,17 @@ void frmService::OnControl(std::int32_t code) {
 
 void frmService::OnTimer() {
     if (const auto failure = Attempt([&] { supervisor_.Sweep(); })) {
+        ErrorReport(*failure);
+    }
+    if (const auto failure = publisher_.PublishSweep(serviceState_, supervisor_.State(),
+                                                     supervisor_.State().LastScan)) {
+        ErrorReport(*failure);
+    }
+}
+
+void frmService::PublishStatus(const char* serviceState) {
+    serviceState_ = serviceState;
+    if (const auto failure = publisher_.Publish(serviceState_, supervisor_.State())) {
         ErrorReport(*failure);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/action_log.h"
 #include "platform/form_runtime.h"
 #include "platform/process_api.h"
 #include "platform/service_host.h"
@@ -13,7 +14,8 @@ namespace ostrivan {
 // Failures that the handlers report are raised as Failure to the calling handler.
 class Supervisor {
 public:
-    Supervisor(ProcessApi& process, FormRuntime& runtime) : process_(process), runtime_(runtime) {}
+    Supervisor(ProcessApi& process, FormRuntime& runtime, ActionLog& log)
+        : process_(process), runtime_(runtime), log_(log) {}
 
     SupervisorState& State() { return state_; }
     const SupervisorState& State() const { return state_; }
@@ -33,6 +35,7 @@ public:
 private:
     ProcessApi& process_;
     FormRuntime& runtime_;
+    ActionLog& log_;
     SupervisorState state_;
 };
 

@@ -109,7 +109,8 @@ void Supervisor::ScanProcesses() {
     // A failure ends the pass quietly; what was recorded so far stays.
     try {
         const std::vector<std::string> shortKillList = SplitList(suite::kShortKillList);
-        for (const ProcessEntry& entry : TakeProcessSnapshot(process_)) {
+        state_.LastScan = TakeProcessSnapshot(process_);
+        for (const ProcessEntry& entry : state_.LastScan) {
             if (IsTrackedCheckProgram(entry.Name)) {
                 TrackCheckProcess(entry.Name);
             }

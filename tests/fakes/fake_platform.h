@@ -5,6 +5,7 @@
 #include "fake_path_security.h"
 #include "fake_process_api.h"
 #include "fake_runtime.h"
+#include "fake_status_platform.h"
 
 #include "shell/frm_service.h"
 
@@ -30,11 +31,13 @@ struct FakePlatform {
     FakeRuntime runtime{log, processes};
     FakeHost host{log};
     FakePathSecurity security{log};
+    FakeActionLog actions;
+    FakeStatusPlatform status{runtime};
 };
 
 // The service's form on the simulated platform, wired to receive unload and timer events.
 struct FakeService : FakePlatform {
-    frmService form{host, runtime, processes, security};
+    frmService form{host, runtime, processes, security, actions, status};
 
     FakeService() { runtime.WireForm(form); }
 };

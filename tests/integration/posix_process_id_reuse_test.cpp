@@ -40,6 +40,11 @@ bool Ended(pid_t pid) {
 
 // Just enough of the form's runtime for the supervisor: launches start the program from
 // the folder for real, and are ended and reaped on the way out.
+class UnkeptActions final : public ActionLog {
+public:
+    void Record(const ActionRecord&) noexcept override {}
+};
+
 class LaunchingRuntime final : public FormRuntime {
 public:
     explicit LaunchingRuntime(std::string folder) : folder_(std::move(folder)) {}
@@ -111,7 +116,8 @@ protected:
     TempDir folder_;
     PosixProcessApi api_;
     LaunchingRuntime runtime_{folder_.Path()};
-    Supervisor supervisor_{api_, runtime_};
+    UnkeptActions actions_;
+    Supervisor supervisor_{api_, runtime_, actions_};
     ProcessIdentity a_;
     ProcessIdentity b_;
     ProcessIdentity stale_;
