@@ -5,11 +5,22 @@
 #include "platform/windows/windows_form_runtime.h"
 #include "platform/windows/windows_process_api.h"
 #include "platform/windows/windows_service_host.h"
+#include "platform/windows/windows_status_platform.h"
 #include "shell/frm_service.h"
 
 #include <windows.h>
 
 #include <string>
+
+namespace {
+
+// Where the platform keeps the service's action records; none is kept yet.
+class UnkeptActions final : public ostrivan::ActionLog {
+public:
+    void Record(const ostrivan::ActionRecord&) noexcept override {}
+};
+
+} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     using namespace ostrivan;
@@ -22,7 +33,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         windows::WindowsServiceHost host(window, eventLog);
 
         windows::WindowsPathSecurity security;
-        frmService form(host, runtime, process, security);
+        UnkeptActions actions;
+        windows::WindowsStatusPlatform status;
+        frmService form(host, runtime, process, security, actions, status);
         runtime.Attach(form);
         host.Attach(form);
         runtime.OnProcessEnd([&host](int exitCode) { host.ProcessEnding(exitCode); });

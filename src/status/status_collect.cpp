@@ -14,8 +14,8 @@ constexpr std::array<std::string_view, 5> kSuitePrograms = {
     suite::kAlerts, suite::kGraphs, suite::kTrapReceiver, suite::kManager, suite::kWatcher};
 
 // The copy the service launched when it runs, else the first one the snapshot lists.
-const ProcessEntry* FindProgram(const std::vector<ProcessEntry>& snapshot,
-                                std::string_view program, ProcessId launched) {
+const ProcessEntry* FindProgram(const std::vector<ProcessEntry>& snapshot, std::string_view program,
+                                ProcessId launched) {
     const ProcessEntry* found = nullptr;
     for (const auto& entry : snapshot) {
         if (entry.Name == program && (found == nullptr || entry.ProcessId == launched)) {
@@ -25,8 +25,8 @@ const ProcessEntry* FindProgram(const std::vector<ProcessEntry>& snapshot,
     return found;
 }
 
-ProgramStatus Running(std::string_view program, const ProcessIdentity& identity,
-                      ProcessId launched, ProcessApi& api, StatusPlatform& platform) {
+ProgramStatus Running(std::string_view program, const ProcessIdentity& identity, ProcessId launched,
+                      ProcessApi& api, StatusPlatform& platform) {
     ProgramStatus status;
     status.name = program;
     status.running = true;
@@ -86,11 +86,11 @@ StatusReport CollectStatus(const ServiceFacts& facts, const SupervisorState& sta
     report.intervalSeconds = facts.intervalSeconds;
 
     for (const auto program : kSuitePrograms) {
-        report.programs.push_back(
-            program == suite::kManager
-                ? CollectManager(snapshot, state.ManagerPid, api, platform)
-                : CollectProgram(program, snapshot, tally.LaunchedPid(std::string(program)), api,
-                                 platform));
+        report.programs.push_back(program == suite::kManager
+                                      ? CollectManager(snapshot, state.ManagerPid, api, platform)
+                                      : CollectProgram(program, snapshot,
+                                                       tally.LaunchedPid(std::string(program)), api,
+                                                       platform));
     }
 
     ManagerStatus& manager = report.manager;

@@ -82,8 +82,7 @@ StatusReport ParseReport(const json& root) {
                                              check.at("firstSeenUtc").get<std::int64_t>(),
                                              check.at("overdue").get<bool>()});
     }
-    report.terminations =
-        root.at("terminations").get<std::map<std::string, std::uint64_t>>();
+    report.terminations = root.at("terminations").get<std::map<std::string, std::uint64_t>>();
     return report;
 }
 
@@ -100,8 +99,9 @@ std::string StatusJson(const StatusReport& report) {
     }
     json checks = json::array();
     for (const auto& check : report.checks) {
-        checks.push_back(
-            {{"name", check.name}, {"firstSeenUtc", check.firstSeenUtc}, {"overdue", check.overdue}});
+        checks.push_back({{"name", check.name},
+                          {"firstSeenUtc", check.firstSeenUtc},
+                          {"overdue", check.overdue}});
     }
     const json root = {{"version", report.version},
                        {"service",

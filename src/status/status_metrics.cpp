@@ -76,8 +76,7 @@ void ProgramFamilies(Exposition& out, const StatusReport& report) {
             out.Sample("program", program.name, *program.sinceUtc);
         }
     }
-    out.Family("ostrivan_program_working_set_bytes", "gauge",
-               "Working set of the running copy.");
+    out.Family("ostrivan_program_working_set_bytes", "gauge", "Working set of the running copy.");
     for (const auto& program : report.programs) {
         if (program.running) {
             out.Sample("program", program.name, Signed(program.workingSet));
@@ -103,8 +102,7 @@ void ManagerFamilies(Exposition& out, const StatusReport& report) {
 }
 
 void SweepFamilies(Exposition& out, const StatusReport& report) {
-    out.Family("ostrivan_pending_tools", "gauge",
-               "Short-lived tools the next sweep terminates.");
+    out.Family("ostrivan_pending_tools", "gauge", "Short-lived tools the next sweep terminates.");
     out.Sample(static_cast<std::int64_t>(report.pendingTools.size()));
     std::int64_t overdue = 0;
     for (const auto& check : report.checks) {

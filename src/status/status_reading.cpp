@@ -19,10 +19,9 @@ bool ServiceRuns(const StatusReading& reading) {
     if (!reading.report || reading.report->state == kStateStopped) {
         return false;
     }
-    return std::any_of(reading.processes.begin(), reading.processes.end(),
-                       [&](const ProcessEntry& entry) {
-                           return entry.ProcessId == reading.report->servicePid;
-                       });
+    return std::any_of(
+        reading.processes.begin(), reading.processes.end(),
+        [&](const ProcessEntry& entry) { return entry.ProcessId == reading.report->servicePid; });
 }
 
 bool ServicePaused(const StatusReading& reading) {
@@ -31,11 +30,11 @@ bool ServicePaused(const StatusReading& reading) {
 }
 
 bool StillRuns(const StatusReading& reading, const ProgramStatus& program) {
-    return program.running &&
-           std::any_of(reading.processes.begin(), reading.processes.end(),
-                       [&](const ProcessEntry& entry) {
-                           return entry.ProcessId == program.pid && entry.Name == program.name;
-                       });
+    return program.running && std::any_of(reading.processes.begin(), reading.processes.end(),
+                                          [&](const ProcessEntry& entry) {
+                                              return entry.ProcessId == program.pid &&
+                                                     entry.Name == program.name;
+                                          });
 }
 
 std::int64_t ReferenceTime(const StatusReading& reading) {

@@ -110,9 +110,9 @@ StatusTable FormatStatusTable(const StatusReading& reading) {
     table.text += "Status file: " + reading.path + ", written " +
                   Duration(reading.utcNow - report.writtenUtc) + " ago, state " + report.state +
                   "\n";
-    table.text += "Last sweep: " +
-                  (report.lastSweepUtc ? Duration(SweepAge(reading)) + " ago" : "none yet") +
-                  ", every " + std::to_string(report.intervalSeconds) + " s\n\n";
+    table.text +=
+        "Last sweep: " + (report.lastSweepUtc ? Duration(SweepAge(reading)) + " ago" : "none yet") +
+        ", every " + std::to_string(report.intervalSeconds) + " s\n\n";
     table.text += ProgramRows(reading) + "\n" + Details(reading);
     table.code = ServiceRuns(reading) ? kStatusRunning : kStatusNotRunning;
     return table;

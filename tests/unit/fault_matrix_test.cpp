@@ -365,10 +365,11 @@ std::vector<Row> LoadRows() {
     add(Matrix("LoadService")
             .NoFault(Outcome().Connected(true).Ended(false).Timer(true))
             .Fails("SetStatusText", 1,
-                   stays.Reports(Failed("SetStatusText")).Skips({"runtime.CommandLineArguments"}))
+                   stays.Reports(Failed("SetStatusText"))
+                       .Skips({"runtime.SetTimerInterval", "host.Connect"}))
             .Fails("CommandLineArguments", 1,
                    stays.Reports(Failed("CommandLineArguments"))
-                       .Skips({"runtime.SetTimerInterval", "host.Connect"}))
+                       .Skips({"runtime.SetStatusText", "host.Connect"}))
             .Fails("SetTimerInterval", 1,
                    stays.Reports(Failed("SetTimerInterval"))
                        .Skips({"host.AcceptedControls", "host.Connect"})

@@ -120,8 +120,8 @@ bool PosixStatusPlatform::HasStatusFolder() {
 }
 
 void PosixStatusPlatform::Publish(const std::string& status, const std::string& metrics) {
-    for (const auto& [path, content] : {std::pair{StatusPath(), &status},
-                                        std::pair{MetricsPath(), &metrics}}) {
+    for (const auto& [path, content] :
+         {std::pair{StatusPath(), &status}, std::pair{MetricsPath(), &metrics}}) {
         // The folder lives in memory: nothing to wait for on the way to a disk.
         if (const int error = ReplaceFile(path, *content, false); error != 0) {
             throw Failure(error, std::string(std::strerror(error)) + ": " + path);
@@ -139,16 +139,14 @@ ServiceManagerView PosixStatusPlatform::QueryService() {
         view.detail = "no systemd";
         return view;
     }
-    const auto output =
-        RunAndRead({"systemctl", "show", "--property=LoadState,ActiveState,SubState,MainPID",
-                    kUnitName});
+    const auto output = RunAndRead(
+        {"systemctl", "show", "--property=LoadState,ActiveState,SubState,MainPID", kUnitName});
     if (!output) {
         view.detail = "systemctl show failed";
         return view;
     }
     auto properties = Properties(*output);
-    view.state =
-        ViewOf(properties["LoadState"], properties["ActiveState"], properties["SubState"]);
+    view.state = ViewOf(properties["LoadState"], properties["ActiveState"], properties["SubState"]);
     view.detail = "systemd: " + properties["ActiveState"] + " (" + properties["SubState"] + ")";
     view.pid = static_cast<ProcessId>(std::strtoul(properties["MainPID"].c_str(), nullptr, 10));
     return view;

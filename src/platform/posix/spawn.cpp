@@ -161,8 +161,8 @@ std::optional<std::string> RunAndRead(const std::vector<std::string>& argv) {
     const SpawnSetup setup(writing.Get());
     auto pointers = ArgumentPointers(argv);
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0].c_str(), setup.Actions(), setup.Attributes(),
-                       pointers.data(), environ) != 0) {
+    if (::posix_spawnp(&pid, argv[0].c_str(), setup.Actions(), setup.Attributes(), pointers.data(),
+                       environ) != 0) {
         return std::nullopt;
     }
     writing.Reset();
