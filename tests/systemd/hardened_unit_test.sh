@@ -143,6 +143,7 @@ grep -q '^ostrivan_program_running{program="vantorelle_manager.exe"} 1$' <<<"$me
     fail "the node exporter serves no running manager: $metrics"
 lint=$(promtool check metrics <<<"$metrics" 2>&1) || fail "promtool check metrics: $lint"
 [ -z "$lint" ] || fail "promtool check metrics: $lint"
+echo "node exporter on 127.0.0.1:$exporter_port: $(grep -c '^ostrivan_' <<<"$metrics") ostrivan_ samples, promtool clean"
 kill "$exporter"
 
 # Paused, then continued.
