@@ -48,6 +48,8 @@ TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuiteAndIsRestartedAfterAFai
         "KillMode=mixed\n"
         "Restart=on-failure\n"
         "RestartSec=5\n"
+        "RuntimeDirectory=ostrivan\n"
+        "RuntimeDirectoryPreserve=yes\n"
         "\n"
         "[Install]\n"
         "WantedBy=multi-user.target\n");

@@ -141,12 +141,12 @@ std::string UnitFileText(std::string_view description, std::string_view executab
     text += "KillMode=mixed\n";
     text += "Restart=on-failure\n";
     text += "RestartSec=5\n";
-    text += kRestrictions;
-    text += ReadOnlySystemBut(FolderOf(executable));
     // The status file and its metrics, in memory and readable by all; kept after a stop,
     // so that readers see the service stopped rather than no file at all.
     text += "RuntimeDirectory=ostrivan\n";
     text += "RuntimeDirectoryPreserve=yes\n";
+    text += kRestrictions;
+    text += ReadOnlySystemBut(FolderOf(executable));
     text += "\n";
     text += "[Install]\n";
     text += "WantedBy=multi-user.target\n";
