@@ -26,7 +26,7 @@ public:
     frmService(ServiceHost& NTService, FormRuntime& runtime, ProcessApi& process,
                PathSecurity& security, ActionLog& log, StatusPlatform& status)
         : NTService_(NTService), runtime_(runtime), process_(process), security_(security),
-          status_(status), tally_(log, [&status] { return status.UtcNow(); }),
+          status_(status), tally_(log, [this] { return status_.UtcNow(); }),
           supervisor_(process, runtime, tally_),
           publisher_(process, runtime, status, tally_, kTimerInterval / 1000) {}
 
