@@ -3,9 +3,11 @@
 #include "idle_service.h"
 #include "platform/posix/pidfd.h"
 #include "platform/posix/posix_process_api.h"
+#include "platform/posix/posix_status_platform.h"
 #include "platform/posix/proc_reader.h"
 #include "process/kill_app.h"
 #include "process/process_snapshot.h"
+#include "status/status_publisher.h"
 #include "supervisor/supervisor.h"
 
 #include <dirent.h>
@@ -275,6 +277,13 @@ Timings Measure(int repeats, const std::string& folder, bool walks) {
     BenchRuntime runtime(folder);
     ostrivan::NoActionLog actions;
     ostrivan::Supervisor supervisor(api, runtime, actions);
+    // Each timed sweep also writes the status file and the metrics, as the service does.
+    const std::string statusFolder = folder + "/status";
+    fs::create_directories(statusFolder);
+    ostrivan::posix::Console console;
+    ostrivan::posix::PosixStatusPlatform status(console, statusFolder);
+    ostrivan::StatusTally tally(actions, [&status] { return status.UtcNow(); });
+    ostrivan::StatusPublisher publisher(api, status, tally, 60);
     std::vector<double> sweeps;
     std::vector<double> scans;
     std::vector<double> terminations;
@@ -292,6 +301,8 @@ Timings Measure(int repeats, const std::string& folder, bool walks) {
         supervisor.ScanProcesses();
         const auto scanned = Clock::now();
         supervisor.KeepManagerAlive();
+        publisher.PublishSweep(ostrivan::kStateRunning, supervisor.State(),
+                               supervisor.State().LastScan);
         const auto end = Clock::now();
         sweeps.push_back(std::chrono::duration<double, std::milli>(end - start).count());
         scans.push_back(std::chrono::duration<double, std::milli>(scanned - scan).count());

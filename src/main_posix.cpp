@@ -8,6 +8,7 @@
 #include "platform/posix/posix_form_runtime.h"
 #include "platform/posix/posix_process_api.h"
 #include "platform/posix/posix_service_host.h"
+#include "platform/posix/posix_status_platform.h"
 #include "platform/posix/self_executable.h"
 #include "platform/posix/systemd_notifier.h"
 #include "shell/frm_service.h"
@@ -49,7 +50,8 @@ int main(int argc, char** argv) {
 
     posix::PosixPathSecurity security;
     posix::ActionJournal actions(console);
-    frmService form(host, runtime, process, security, actions);
+    posix::PosixStatusPlatform status(console, posix::PosixStatusPlatform::FolderFromEnvironment());
+    frmService form(host, runtime, process, security, actions, status);
     runtime.Attach(form);
     host.Attach(form);
 

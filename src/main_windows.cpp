@@ -6,6 +6,7 @@
 #include "platform/windows/windows_form_runtime.h"
 #include "platform/windows/windows_process_api.h"
 #include "platform/windows/windows_service_host.h"
+#include "platform/windows/windows_status_platform.h"
 #include "shell/frm_service.h"
 
 #include <windows.h>
@@ -24,7 +25,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
         windows::WindowsPathSecurity security;
         windows::WindowsActionLog actions(eventLog);
-        frmService form(host, runtime, process, security, actions);
+        windows::WindowsStatusPlatform status;
+        frmService form(host, runtime, process, security, actions, status);
         runtime.Attach(form);
         host.Attach(form);
         runtime.OnProcessEnd([&host](int exitCode) { host.ProcessEnding(exitCode); });

@@ -1,5 +1,6 @@
 #include "shell/frm_service.h"
 
+#include "status/status_commands.h"
 #include "supervisor/loose_permissions.h"
 #include "supervisor/status_text.h"
 
@@ -49,10 +50,14 @@ void frmService::Load() {
         SupervisorState& state = supervisor_.State();
         state.CheckTable.assign(1, CheckRecord{});
         state.IsStopping = false;
-        runtime_.SetStatusText(status::kLoading);
-
+        // A reader's command prints only its own output: nothing on the status line.
         const std::string arguments = runtime_.CommandLineArguments();
         argumentsRead = arguments;
+        if (RunReaderCommand(arguments)) {
+            return;
+        }
+        runtime_.SetStatusText(status::kLoading);
+
         if (arguments == "-install") {
             ReportLoosePermissions();
             NTService_.RegistrationOption(false);
@@ -99,17 +104,31 @@ void frmService::EndUnlessServiceRun(std::optional<std::string> arguments) {
     }
 }
 
+bool frmService::RunReaderCommand(const std::string& arguments) {
+    if (arguments == "-status") {
+        runtime_.End(ShowStatus(status_, process_));
+        return true;
+    }
+    if (arguments == "-check") {
+        runtime_.End(RunCheck(status_, process_));
+        return true;
+    }
+    return false;
+}
+
 void frmService::OnStart(HostFlag& success) {
     ReportLoosePermissions();
     if (const auto failure = Attempt([&] { supervisor_.StartWorkers(success); })) {
         ErrorReport(*failure);
     }
+    PublishStatus(kStateRunning);
 }
 
 void frmService::OnStop() {
     if (const auto failure = Attempt([&] { supervisor_.StopWorkers(); })) {
         ErrorReport(*failure);
     }
+    PublishStatus(kStateStopped);
 }
 
 void frmService::OnPause(HostFlag& success) {
@@ -124,6 +143,7 @@ void frmService::OnPause(HostFlag& success) {
     if (failure) {
         ErrorReport(*failure);
     }
+    PublishStatus(kStatePaused);
 }
 
 void frmService::OnContinue(HostFlag& success) {
@@ -136,6 +156,7 @@ void frmService::OnContinue(HostFlag& success) {
     if (failure) {
         ErrorReport(*failure);
     }
+    PublishStatus(kStateRunning);
 }
 
 void frmService::OnControl(std::int32_t code) {
@@ -150,6 +171,17 @@ void frmService::OnControl(std::int32_t code) {
 
 void frmService::OnTimer() {
     if (const auto failure = Attempt([&] { supervisor_.Sweep(); })) {
+        ErrorReport(*failure);
+    }
+    if (const auto failure = publisher_.PublishSweep(serviceState_, supervisor_.State(),
+                                                     supervisor_.State().LastScan)) {
+        ErrorReport(*failure);
+    }
+}
+
+void frmService::PublishStatus(const char* serviceState) {
+    serviceState_ = serviceState;
+    if (const auto failure = publisher_.Publish(serviceState_, supervisor_.State())) {
         ErrorReport(*failure);
     }
 }

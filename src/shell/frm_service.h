@@ -6,6 +6,9 @@
 #include "platform/path_security.h"
 #include "platform/process_api.h"
 #include "platform/service_host.h"
+#include "platform/status_platform.h"
+#include "status/status_publisher.h"
+#include "status/status_tally.h"
 #include "supervisor/supervisor.h"
 
 #include <cstdint>
@@ -23,9 +26,11 @@ inline constexpr std::int32_t kAcceptPauseContinue = 2;
 class frmService : public ServiceHostEvents, public FormEvents {
 public:
     frmService(ServiceHost& NTService, FormRuntime& runtime, ProcessApi& process,
-               PathSecurity& security, ActionLog& actions)
-        : NTService_(NTService), runtime_(runtime), security_(security),
-          supervisor_(process, runtime, actions) {}
+               PathSecurity& security, ActionLog& log, StatusPlatform& status)
+        : NTService_(NTService), runtime_(runtime), process_(process), security_(security),
+          status_(status), tally_(log, [this] { return status_.UtcNow(); }),
+          supervisor_(process, runtime, tally_),
+          publisher_(process, status, tally_, kTimerInterval / 1000) {}
 
     // The program's entry: loading the form.
     void Load();
@@ -40,6 +45,7 @@ public:
     void OnQueryUnload(std::int16_t& cancel) override;
 
     const SupervisorState& State() const { return supervisor_.State(); }
+    const StatusTally& Tally() const { return tally_; }
 
 private:
     void ErrorReport(const Failure& failure);
@@ -47,11 +53,19 @@ private:
     void EndUnlessServiceRun(std::optional<std::string> arguments);
     // Warns of every suite path that others may change; the service goes on regardless.
     void ReportLoosePermissions();
+    // "-status" and "-check" read the status and end; false for any other argument text.
+    bool RunReaderCommand(const std::string& arguments);
+    void PublishStatus(const char* serviceState);
 
     ServiceHost& NTService_;
     FormRuntime& runtime_;
+    ProcessApi& process_;
     PathSecurity& security_;
+    StatusPlatform& status_;
+    StatusTally tally_;
     Supervisor supervisor_;
+    StatusPublisher publisher_;
+    const char* serviceState_ = kStateStarting;
 };
 
 } // namespace ostrivan

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "process/process_identity.h"
+#include "process/process_snapshot.h"
 #include "supervisor/check_clock.h"
 
 #include <cstdint>
@@ -26,6 +27,8 @@ struct SupervisorState {
     std::vector<ProcessIdentity> PendingKills;
     // The manager this service launched last; id 0 when none yet.
     ProcessIdentity ManagerPid;
+    // The process table as the last sweep's scan saw it, for the status file.
+    std::vector<ProcessEntry> LastScan;
 };
 
 } // namespace ostrivan

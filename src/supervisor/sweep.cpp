@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ostrivan {
@@ -142,10 +143,13 @@ void Supervisor::ScanProcesses() {
     try {
         const std::vector<std::string> shortKillList = SplitList(suite::kShortKillList);
         const auto snapshot = TryTakeProcessSnapshot(process_);
+        // The status file names what this scan saw; a scan without a snapshot saw nothing.
+        state_.LastScan.clear();
         if (!snapshot) {
             return;
         }
-        for (const ProcessEntry& entry : *snapshot) {
+        state_.LastScan = std::move(*snapshot);
+        for (const ProcessEntry& entry : state_.LastScan) {
             if (IsTrackedCheckProgram(entry.Name)) {
                 TrackCheckProcess(entry.Name);
             }
@@ -155,7 +159,7 @@ void Supervisor::ScanProcesses() {
                 }
             }
         }
-        ForgetEndedChecks(state_.CheckTable, *snapshot);
+        ForgetEndedChecks(state_.CheckTable, state_.LastScan);
     } catch (const Failure&) {
     } catch (const std::bad_alloc&) {
     }

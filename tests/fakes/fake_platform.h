@@ -6,6 +6,7 @@
 #include "fake_path_security.h"
 #include "fake_process_api.h"
 #include "fake_runtime.h"
+#include "fake_status_platform.h"
 
 #include "shell/frm_service.h"
 
@@ -33,11 +34,12 @@ struct FakePlatform {
     FakeHost host{log};
     FakePathSecurity security{log};
     FakeActionLog actions;
+    FakeStatusPlatform status{runtime};
 };
 
 // The service's form on the simulated platform, wired to receive unload and timer events.
 struct FakeService : FakePlatform {
-    frmService form{host, runtime, processes, security, actions};
+    frmService form{host, runtime, processes, security, actions, status};
 
     FakeService() { runtime.WireForm(form); }
 };

@@ -66,6 +66,8 @@ public:
     void Advance(std::chrono::milliseconds by);
     // The wall clock is set back or forth; the monotonic clock stays.
     void SetWallClockBy(std::chrono::milliseconds by) { utc_ += by; }
+    // The wall clock as it stands, read without a call of the form's.
+    std::int64_t UtcMilliseconds() const { return utc_.time_since_epoch().count(); }
     // The local zone's offset changes, as at a daylight-saving change; the others stay.
     void ShiftLocalClock(std::chrono::milliseconds by) { localOffset_ += by; }
 

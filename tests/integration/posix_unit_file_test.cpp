@@ -49,6 +49,8 @@ TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuiteAndIsRestartedAfterAFai
         "Restart=on-failure\n"
         "RestartSec=5\n"
         "WatchdogSec=120\n"
+        "RuntimeDirectory=ostrivan\n"
+        "RuntimeDirectoryPreserve=yes\n"
         "\n"
         "[Install]\n"
         "WantedBy=multi-user.target\n");

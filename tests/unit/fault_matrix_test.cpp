@@ -372,7 +372,7 @@ std::vector<Row> LoadRows() {
                        .Skips({"runtime.SetTimerInterval", "host.Connect"}))
             .Fails("CommandLineArguments", 1,
                    stays.Reports(Failed("CommandLineArguments"))
-                       .Skips({"runtime.SetTimerInterval", "host.Connect"}))
+                       .Skips({"runtime.SetStatusText", "host.Connect"}))
             .Fails("SetTimerInterval", 1,
                    stays.Reports(Failed("SetTimerInterval"))
                        .Skips({"host.AcceptedControls", "host.Connect"})

@@ -226,6 +226,24 @@ poll 30 event_logged "$SUMMARY" || fail "no summary of the short-lived tool that
 expect_eq "one summary entry (information, id 8) for the sweep that ended it" \
     "1 4 8" "$(grep -cF -- "$SUMMARY" "$EVENTS") $(event_type_and_id "$SUMMARY")"
 
+log "the status file and -status"
+STATUS_JSON="$C_DRIVE/ProgramData/Ostrivan/status.json"
+poll 30 test -s "$STATUS_JSON" || fail "no C:\\ProgramData\\Ostrivan\\status.json after the sweeps"
+test -s "$C_DRIVE/ProgramData/Ostrivan/ostrivan.prom" || fail "no ostrivan.prom beside status.json"
+read -r MANAGER_PID _ <<<"$(tool procs vantorelle_manager.exe)"
+expect_eq "status.json parses and names the manager's pid" \
+    "$MANAGER_PID" "$(jq -r .manager.pid "$STATUS_JSON")"
+status_code=0
+wine "$SERVICE_EXE" -status >"$WORK/out.txt" 2>/dev/null || status_code=$?
+table=$(tr -d '\r' <"$WORK/out.txt")
+echo "$table"
+expect_eq "-status exits 0 while the service runs" 0 "$status_code"
+grep -qE "^Service: running \(service control manager: RUNNING\), pid $SERVICE_PID$" <<<"$table" \
+    || fail "-status printed no service line to the redirected output"
+grep -qE "^vantorelle_manager.exe +running +$MANAGER_PID " <<<"$table" \
+    || fail "-status printed no manager row with pid $MANAGER_PID"
+pass "-status prints its table to the file it was started with"
+
 log "pause and continue"
 expect_eq "pause is passed on" PAUSE_PENDING "$(tool control Ostrivan 2)"
 tool wait Ostrivan PAUSED 30000 >/dev/null || fail "the service never reached PAUSED"

@@ -13,7 +13,7 @@ namespace {
 
 constexpr mode_t kReadableByAll = 0644;
 
-int WriteAndClose(UniqueFd& fd, std::string_view content) {
+int WriteAndClose(UniqueFd& fd, std::string_view content, bool durable = true) {
     while (!content.empty()) {
         const ssize_t written = ::write(fd.Get(), content.data(), content.size());
         if (written < 0 && errno == EINTR) {
@@ -24,7 +24,7 @@ int WriteAndClose(UniqueFd& fd, std::string_view content) {
         }
         content.remove_prefix(static_cast<std::size_t>(written));
     }
-    if (::fsync(fd.Get()) != 0) {
+    if (durable && ::fsync(fd.Get()) != 0) {
         return errno;
     }
     // The descriptor is gone after close, whatever close says.
@@ -45,14 +45,14 @@ int CreateNewFile(const std::string& path, std::string_view content) {
     return error;
 }
 
-int ReplaceFile(const std::string& path, std::string_view content) {
+int ReplaceFile(const std::string& path, std::string_view content, bool durable) {
     const std::string temporary = path + ".new";
     UniqueFd fd(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kReadableByAll));
     if (!fd) {
         return errno;
     }
-    int error = WriteAndClose(fd, content);
+    int error = WriteAndClose(fd, content, durable);
     if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
         error = errno;
     }

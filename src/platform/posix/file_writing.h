@@ -10,7 +10,8 @@ namespace ostrivan::posix {
 int CreateNewFile(const std::string& path, std::string_view content);
 
 // Replaces `path` with `content` in one step, through a file beside it that is renamed
-// over it. Returns 0 or the errno value.
-int ReplaceFile(const std::string& path, std::string_view content);
+// over it. Returns 0 or the errno value. A file that need not survive a crash of the machine
+// (`durable` false) is not waited for on its way to the disk.
+int ReplaceFile(const std::string& path, std::string_view content, bool durable = true);
 
 } // namespace ostrivan::posix

@@ -20,7 +20,8 @@ namespace {
 // posix_spawn's attribute and file-action objects, destroyed on every way out.
 class SpawnSetup {
 public:
-    SpawnSetup() {
+    // `output`, when given, becomes the program's standard output.
+    explicit SpawnSetup(int output = -1) {
         ::posix_spawnattr_init(&attributes_);
         ::posix_spawn_file_actions_init(&actions_);
         sigset_t none;
@@ -31,6 +32,9 @@ public:
         ::posix_spawnattr_setsigdefault(&attributes_, &all);
         ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        if (output >= 0) {
+            ::posix_spawn_file_actions_adddup2(&actions_, output, STDOUT_FILENO);
+        }
         // Whatever the service itself inherited stays with it.
         ::posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
     }
@@ -157,6 +161,47 @@ Spawned SpawnDetached(const std::string& program, const std::vector<std::string>
     return Spawned{0, error};
 }
 
+namespace {
+
+int WaitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+std::optional<std::string> RunAndRead(const std::vector<std::string>& argv) {
+    int ends[2];
+    if (argv.empty() || ::pipe2(ends, O_CLOEXEC) != 0) {
+        return std::nullopt;
+    }
+    UniqueFd reading(ends[0]);
+    UniqueFd writing(ends[1]);
+    const SpawnSetup setup(writing.Get());
+    auto pointers = ArgumentPointers(argv);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, argv[0].c_str(), setup.Actions(), setup.Attributes(), pointers.data(),
+                       environ) != 0) {
+        return std::nullopt;
+    }
+    writing.Reset();
+    std::string output;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(reading.Get(), buffer, sizeof buffer)) != 0) {
+        if (got < 0 && errno != EINTR) {
+            break;
+        }
+        output.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    return WaitFor(pid) == 0 ? std::optional<std::string>(output) : std::nullopt;
+}
+
 int RunAndWait(const std::vector<std::string>& argv) {
     if (argv.empty()) {
         return -1;
@@ -170,13 +215,7 @@ int RunAndWait(const std::vector<std::string>& argv) {
                        environmentPointers.data()) != 0) {
         return -1;
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WaitFor(pid);
 }
 
 } // namespace ostrivan::posix

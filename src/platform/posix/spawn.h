@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,9 @@ Spawned SpawnDetached(const std::string& program, const std::vector<std::string>
 // Runs a program found on PATH and waits for it; its exit status, or -1 when it could
 // not be run or did not exit normally.
 int RunAndWait(const std::vector<std::string>& argv);
+
+// Runs a program found on PATH and returns its standard output; nothing when it could not
+// be run or did not exit with status 0.
+std::optional<std::string> RunAndRead(const std::vector<std::string>& argv);
 
 } // namespace ostrivan::posix

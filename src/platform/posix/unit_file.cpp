@@ -145,6 +145,10 @@ std::string UnitFileText(std::string_view description, std::string_view executab
     // while paused). Twice the interval lets one tick come a whole interval late; a service
     // that hangs is ended (SIGABRT) and restarted within two minutes.
     text += "WatchdogSec=120\n";
+    // The status file and its metrics, in memory and readable by all; kept after a stop,
+    // so that readers see the service stopped rather than no file at all.
+    text += "RuntimeDirectory=ostrivan\n";
+    text += "RuntimeDirectoryPreserve=yes\n";
     text += kRestrictions;
     text += ReadOnlySystemBut(FolderOf(executable));
     text += "\n";

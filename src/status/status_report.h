@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/process_api.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrivan {
+
+inline constexpr int kStatusVersion = 1;
+
+// The service's own state, as the status file names it.
+inline constexpr const char* kStateStarting = "starting";
+inline constexpr const char* kStateRunning = "running";
+inline constexpr const char* kStatePaused = "paused";
+inline constexpr const char* kStateStopped = "stopped";
+
+// One program of the suite, as the last snapshot found it by name.
+struct ProgramStatus {
+    std::string name;
+    bool running = false;
+    ProcessId pid = 0;
+    std::optional<std::int64_t> sinceUtc;
+    std::uint64_t workingSet = 0;
+    bool launchedByService = false;
+};
+
+struct ManagerStatus {
+    ProcessId pid = 0; // the manager the keeper launched last
+    std::uint64_t workingSet = 0;
+    std::uint64_t ceiling = 0;
+    std::uint64_t relaunches = 0;
+    std::optional<std::string> lastReason;
+    std::optional<std::int64_t> lastRelaunchUtc;
+};
+
+struct PendingTool {
+    ProcessId pid = 0;
+    std::string name;
+};
+
+struct TrackedCheck {
+    std::string name;
+    std::int64_t firstSeenUtc = 0;
+    bool overdue = false;
+};
+
+// Everything the status file holds. Times are seconds since 1970-01-01 00:00 UTC.
+struct StatusReport {
+    int version = kStatusVersion;
+    std::string state = kStateStarting;
+    ProcessId servicePid = 0;
+    std::int64_t startedUtc = 0;
+    std::int64_t writtenUtc = 0;
+    std::optional<std::int64_t> lastSweepUtc;
+    std::int64_t intervalSeconds = 0;
+    std::vector<ProgramStatus> programs;
+    ManagerStatus manager;
+    std::vector<PendingTool> pendingTools;
+    std::vector<TrackedCheck> checks;
+    // Terminations since start, by reason.
+    std::map<std::string, std::uint64_t> terminations;
+};
+
+} // namespace ostrivan

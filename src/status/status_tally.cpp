@@ -1,0 +1,65 @@
+#include "status/status_tally.h"
+
+#include "platform/action_text.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+
+namespace ostrivan {
+namespace {
+
+constexpr std::array kTerminationReasons = {
+    ActionReason::ShortLivedTool, ActionReason::OverdueCheck, ActionReason::StartupList,
+    ActionReason::ShutdownList, ActionReason::ManagerOverCeiling};
+
+bool IsRelaunch(ActionReason reason) {
+    return reason == ActionReason::ManagerEnded || reason == ActionReason::ManagerOverCeiling;
+}
+
+} // namespace
+
+std::string ReasonKey(ActionReason reason) {
+    // The journal's name of the reason, spelt as a key and label value: "short_lived_tool".
+    std::string key(ReasonName(reason));
+    std::replace(key.begin(), key.end(), '-', '_');
+    return key;
+}
+
+StatusTally::StatusTally(ActionLog& next, std::function<std::int64_t()> utcNow)
+    : next_(next), utcNow_(std::move(utcNow)) {
+    for (const auto reason : kTerminationReasons) {
+        terminations_[ReasonKey(reason)] = 0;
+    }
+}
+
+ProcessId StatusTally::LaunchedPid(const std::string& program) const {
+    const auto found = launched_.find(program);
+    return found == launched_.end() ? 0 : found->second;
+}
+
+void StatusTally::Record(const ActionRecord& record) noexcept {
+    // A count that cannot be kept is lost; the record still reaches the platform's log.
+    try {
+        Count(record);
+    } catch (const std::exception&) {
+    }
+    next_.Record(record);
+}
+
+void StatusTally::Count(const ActionRecord& record) {
+    if (record.action == Action::Terminated) {
+        ++terminations_[ReasonKey(record.reason)];
+    }
+    if (record.action != Action::Launched) {
+        return;
+    }
+    launched_[record.program] = record.pid;
+    if (IsRelaunch(record.reason)) {
+        ++relaunches_;
+        lastReason_ = ReasonKey(record.reason);
+        lastRelaunchUtc_ = utcNow_();
+    }
+}
+
+} // namespace ostrivan

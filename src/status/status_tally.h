@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/action_log.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace ostrivan {
+
+// The snake-case name of a reason, as the status file and the metrics write it.
+std::string ReasonKey(ActionReason reason);
+
+// Counts what the supervision code records, then hands each record on to the platform's
+// log unchanged.
+class StatusTally final : public ActionLog {
+public:
+    StatusTally(ActionLog& next, std::function<std::int64_t()> utcNow);
+
+    void Record(const ActionRecord& record) noexcept override;
+    void SweepEnded() noexcept override { next_.SweepEnded(); }
+
+    // Every reason a termination can have, counted from 0.
+    const std::map<std::string, std::uint64_t>& Terminations() const { return terminations_; }
+    std::uint64_t ManagerRelaunches() const { return relaunches_; }
+    const std::optional<std::string>& LastRelaunchReason() const { return lastReason_; }
+    const std::optional<std::int64_t>& LastRelaunchUtc() const { return lastRelaunchUtc_; }
+    // The process the service launched last under a program's file name; 0 when none.
+    ProcessId LaunchedPid(const std::string& program) const;
+
+private:
+    void Count(const ActionRecord& record);
+
+    ActionLog& next_;
+    std::function<std::int64_t()> utcNow_;
+    std::map<std::string, std::uint64_t> terminations_;
+    std::uint64_t relaunches_ = 0;
+    std::optional<std::string> lastReason_;
+    std::optional<std::int64_t> lastRelaunchUtc_;
+    std::map<std::string, ProcessId> launched_;
+};
+
+} // namespace ostrivan

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "fake_runtime.h"
+
+#include "platform/status_platform.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrivan::fakes {
+
+// The status folder, simulated: off until a test turns it on; the clock is the runtime's
+// virtual wall clock; creation times are FILETIME values.
+class FakeStatusPlatform : public StatusPlatform {
+public:
+    explicit FakeStatusPlatform(FakeRuntime& runtime) : runtime_(runtime) {}
+
+    void KeepFolder(bool keep) { keepFolder_ = keep; }
+    void FailWrites(bool fail) { failWrites_ = fail; }
+    void SetService(ServiceManagerView view) { service_ = std::move(view); }
+    void SetStatusText(std::optional<std::string> text) { status_ = std::move(text); }
+    const std::optional<std::string>& Status() const { return status_; }
+    const std::optional<std::string>& Metrics() const { return metrics_; }
+    int Writes() const { return writes_; }
+    const std::string& Printed() const { return printed_; }
+
+    std::int64_t UtcNow() override;
+    std::optional<std::int64_t> CreationTimeUtc(std::uint64_t creationTime) override;
+    ProcessId OwnProcessId() override { return kOwnPid; }
+    bool HasStatusFolder() override { return keepFolder_; }
+    void Publish(const std::string& status, const std::string& metrics) override;
+    std::optional<std::string> ReadStatus() override { return status_; }
+    std::string StatusPath() override { return "C:\\ProgramData\\Ostrivan\\status.json"; }
+    ServiceManagerView QueryService() override { return service_; }
+    void Print(const std::string& text) override { printed_ += text; }
+
+    static constexpr ProcessId kOwnPid = 4242;
+
+private:
+    FakeRuntime& runtime_;
+    bool keepFolder_ = false;
+    bool failWrites_ = false;
+    ServiceManagerView service_{ServiceView::Running, kOwnPid, "running"};
+    std::optional<std::string> status_;
+    std::optional<std::string> metrics_;
+    int writes_ = 0;
+    std::string printed_;
+};
+
+} // namespace ostrivan::fakes

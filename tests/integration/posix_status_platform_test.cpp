@@ -1,0 +1,68 @@
+#include "platform/failure.h"
+#include "platform/posix/posix_status_platform.h"
+#include "platform/posix/proc_reader.h"
+#include "posix_console_support.h"
+#include "posix_test_support.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace ostrivan::posix {
+namespace {
+
+// A reader of the status file finds the old text or the new one, never a part of one nor
+// no file, and a write that fails leaves the old file as it was.
+TEST(PosixStatusPlatform, RewritesTheStatusFileAtomically) {
+    testing::TempDir folder;
+    testing::Pipe log;
+    Console console(0, log.write.Get(), log.write.Get());
+    PosixStatusPlatform platform(console, folder.Path());
+    const std::string path = platform.StatusPath();
+    const std::string small(100, 's');
+    const std::string large(256 * 1024, 'L');
+    platform.Publish(small, "metrics\n");
+
+    std::atomic<bool> done{false};
+    int reads = 0;
+    int torn = 0;
+    std::thread reader([&] {
+        while (!done) {
+            const auto text = ReadSmallFile(path);
+            torn += !text || (*text != small && *text != large) ? 1 : 0;
+            ++reads;
+        }
+    });
+    for (int i = 0; i < 400; ++i) {
+        platform.Publish(i % 2 == 0 ? large : small, "metrics\n");
+    }
+    done = true;
+    reader.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(ReadSmallFile(folder.Path() + "/ostrivan.prom"), "metrics\n");
+
+    ASSERT_EQ(::mkdir((path + ".new").c_str(), 0700), 0); // the next write cannot be made
+    EXPECT_THROW(platform.Publish("new", "new"), Failure);
+    EXPECT_EQ(ReadSmallFile(path), small);
+}
+
+TEST(PosixStatusPlatform, AFolderThatIsNotThereIsReportedOnce) {
+    testing::Pipe log;
+    Console console(0, log.write.Get(), log.write.Get());
+    PosixStatusPlatform platform(console, "/nonexistent/ostrivan");
+    EXPECT_FALSE(platform.HasStatusFolder());
+    EXPECT_FALSE(platform.HasStatusFolder());
+    const std::string lines = log.Drain();
+    EXPECT_NE(lines.find("no folder /nonexistent/ostrivan: no status file is written\n"),
+              std::string::npos);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 1);
+}
+
+} // namespace
+} // namespace ostrivan::posix

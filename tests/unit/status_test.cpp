@@ -1,0 +1,279 @@
+#include "supervisor_fixture.h"
+
+#include "status/status_check.h"
+#include "status/status_table.h"
+
+#include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
+
+#include <functional>
+
+namespace ostrivan::testing {
+namespace {
+
+using nlohmann::json;
+using ::testing::HasSubstr;
+
+// --- the status file the service writes, on the simulated platform
+
+class StatusFileTest : public SupervisorTest {
+protected:
+    StatusFileTest() { s.status.KeepFolder(true); }
+
+    void Start() {
+        HostFlag started = kHostFalse;
+        s.form.OnStart(started);
+    }
+    json Status() const { return json::parse(s.status.Status().value()); }
+    ProcessId LaunchedId(const std::string& program) const {
+        for (const auto& launch : s.runtime.Launches()) {
+            if (launch.programPath == s.runtime.PathOf(program)) {
+                return launch.id;
+            }
+        }
+        return 0;
+    }
+};
+
+TEST_F(StatusFileTest, AfterASweepHoldsTheSuiteFromItsSnapshotAndTheSupervisorsTables) {
+    Start();
+    const ProcessId manager = s.form.State().ManagerPid.id;
+    s.processes.At(manager).workingSet = 123'456'789;
+    const ProcessId tool = s.processes.Add("rrdtool.exe");
+    s.processes.Add("disk_check.exe");
+    const int snapshots = Snapshots();
+    Tick();
+    EXPECT_EQ(Snapshots(), snapshots + 1); // the status reuses the sweep's own snapshot
+
+    json status = Status();
+    EXPECT_EQ(status["version"], 1);
+    EXPECT_EQ(status["service"]["state"], "running");
+    EXPECT_EQ(status["service"]["pid"], fakes::FakeStatusPlatform::kOwnPid);
+    EXPECT_EQ(status["service"]["lastSweepUtc"], s.status.UtcNow());
+    EXPECT_EQ(status["service"]["intervalSeconds"], 60);
+    ASSERT_EQ(status["programs"].size(), kSuiteFolder.size());
+    for (std::size_t i = 0; i < kSuiteFolder.size(); ++i) {
+        const json& program = status["programs"][i];
+        const ProcessId pid = LaunchedId(kSuiteFolder[i]);
+        EXPECT_EQ(program["name"], kSuiteFolder[i]);
+        EXPECT_EQ(program["running"], true);
+        EXPECT_EQ(program["pid"], pid);
+        EXPECT_EQ(program["sinceUtc"], *s.status.CreationTimeUtc(s.processes.At(pid).creationTime));
+    }
+    EXPECT_EQ(status["programs"][3]["launchedByService"], true);
+    EXPECT_EQ(status["manager"]["pid"], manager);
+    EXPECT_EQ(status["manager"]["workingSetBytes"], 123'456'789);
+    EXPECT_EQ(status["manager"]["ceilingBytes"], 262'144'000);
+    EXPECT_EQ(status["pendingTools"],
+              json::parse(R"([{"pid":)" + std::to_string(tool) + R"(,"name":"rrdtool.exe"}])"));
+    const std::int64_t firstSeen = s.status.UtcNow();
+    EXPECT_EQ(status["checks"], json::parse(R"([{"name":"disk_check.exe","firstSeenUtc":)" +
+                                            std::to_string(firstSeen) + R"(,"overdue":false}])"));
+    EXPECT_EQ(status["terminations"]["short_lived_tool"], 0);
+    EXPECT_THAT(*s.status.Metrics(),
+                HasSubstr("ostrivan_program_running{program=\"vantorelle_manager.exe\"} 1\n"));
+
+    Tick(3min);
+    status = Status();
+    EXPECT_EQ(status["checks"][0]["firstSeenUtc"], firstSeen);
+    EXPECT_EQ(status["checks"][0]["overdue"], true);
+}
+
+TEST_F(StatusFileTest, IsRewrittenWithTheStateOfEveryPauseContinueAndStop) {
+    Start();
+    EXPECT_EQ(Status()["service"]["state"], "running");
+    EXPECT_TRUE(Status()["service"]["lastSweepUtc"].is_null());
+    HostFlag flag = kHostFalse;
+    s.form.OnPause(flag);
+    EXPECT_EQ(Status()["service"]["state"], "paused");
+    s.form.OnContinue(flag);
+    EXPECT_EQ(Status()["service"]["state"], "running");
+    s.form.OnStop();
+    EXPECT_EQ(Status()["service"]["state"], "stopped");
+    EXPECT_EQ(Status()["programs"][0]["running"], false);
+    EXPECT_EQ(s.status.Writes(), 4);
+}
+
+TEST_F(StatusFileTest, AFailedWriteIsReportedOnceUntilAWriteSucceedsAgain) {
+    s.status.FailWrites(true);
+    Tick();
+    Tick();
+    s.status.FailWrites(false);
+    Tick();
+    s.status.FailWrites(true);
+    Tick();
+    ASSERT_EQ(Events().size(), 2u);
+    EXPECT_EQ(Events()[0].text, "[5] Access is denied");
+    EXPECT_EQ(s.status.Writes(), 4);
+}
+
+TEST(ReaderCommand, PrintsAndEndsWithItsCodeAndShowsNothingOnTheStatusLine) {
+    fakes::FakeService s;
+    s.runtime.SetArguments("-check");
+    s.form.Load();
+    EXPECT_THAT(s.status.Printed(), HasSubstr("OSTRIVAN UNKNOWN - cannot read "));
+    EXPECT_EQ(s.runtime.EndedWith(), kCheckUnknown);
+    EXPECT_EQ(s.runtime.StatusText(), "");
+    EXPECT_EQ(s.host.Calls("Connect"), 0);
+}
+
+// --- the tally of the action records
+
+TEST(StatusTally, CountsTerminationsAndRelaunchesAndPassesEveryRecordOn) {
+    fakes::FakeActionLog platformLog;
+    std::int64_t now = 1000;
+    StatusTally tally(platformLog, [&now] { return now; });
+    const auto record = [&](Action action, ActionReason reason, const char* program,
+                            ProcessId pid) {
+        ActionRecord r;
+        r.action = action;
+        r.reason = reason;
+        r.program = program;
+        r.pid = pid;
+        tally.Record(r);
+    };
+    record(Action::Launched, ActionReason::ManagerFirstLaunch, "vantorelle_manager.exe", 10);
+    record(Action::Terminated, ActionReason::ShortLivedTool, "rrdtool.exe", 11);
+    record(Action::TerminationRefused, ActionReason::ShortLivedTool, "rrdtool.exe", 12);
+    record(Action::Terminated, ActionReason::ManagerOverCeiling, "vantorelle_manager.exe", 10);
+    now = 2000;
+    record(Action::Launched, ActionReason::ManagerOverCeiling, "vantorelle_manager.exe", 13);
+
+    EXPECT_EQ(platformLog.Records().size(), 5u);
+    EXPECT_EQ(tally.Terminations().at("short_lived_tool"), 1u);
+    EXPECT_EQ(tally.Terminations().at("manager_over_ceiling"), 1u);
+    EXPECT_EQ(tally.Terminations().at("overdue_check"), 0u);
+    EXPECT_EQ(tally.ManagerRelaunches(), 1u); // the first launch is no relaunch
+    EXPECT_EQ(tally.LastRelaunchReason(), "manager_over_ceiling");
+    EXPECT_EQ(tally.LastRelaunchUtc(), 2000);
+    EXPECT_EQ(tally.LaunchedPid("vantorelle_manager.exe"), 13u);
+}
+
+// --- the rules of -check and -status, on what a reader sees
+
+constexpr std::int64_t kNow = 1'700'000'000;
+
+StatusReading HealthyReading() {
+    StatusReading reading;
+    reading.path = "status.json";
+    reading.service = {ServiceView::Running, 7, "running"};
+    reading.utcNow = kNow;
+    StatusReport report;
+    report.state = kStateRunning;
+    report.servicePid = 7;
+    report.startedUtc = kNow - 3600;
+    report.writtenUtc = kNow - 30;
+    report.lastSweepUtc = kNow - 30;
+    report.intervalSeconds = 60;
+    report.manager = {104, 50'000'000, 262'144'000, 0, std::nullopt, std::nullopt};
+    report.terminations = {{"short_lived_tool", 2}};
+    for (std::size_t i = 0; i < kSuiteFolder.size(); ++i) {
+        const auto pid = static_cast<ProcessId>(101 + i);
+        report.programs.push_back({kSuiteFolder[i], true, pid, kNow - 600, 1'000'000, true});
+        reading.processes.push_back({pid, kSuiteFolder[i]});
+    }
+    reading.processes.push_back({7, "o-service.exe"});
+    reading.report = report;
+    return reading;
+}
+
+void RemoveProcess(StatusReading& r, ProcessId pid) {
+    std::erase_if(r.processes, [pid](const ProcessEntry& e) { return e.ProcessId == pid; });
+}
+
+struct ReadingCase {
+    const char* name;
+    std::function<void(StatusReading&)> change;
+    int check;
+    const char* text;
+    int status; // the LSB code of -status
+};
+
+class StatusRules : public ::testing::TestWithParam<ReadingCase> {};
+
+TEST_P(StatusRules, GiveTheCheckAndStatusCodes) {
+    StatusReading reading = HealthyReading();
+    GetParam().change(reading);
+    const CheckResult check = EvaluateCheck(reading);
+    EXPECT_EQ(check.code, GetParam().check) << check.line;
+    EXPECT_THAT(check.line, HasSubstr(GetParam().text));
+    EXPECT_EQ(FormatStatusTable(reading).code, GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StatusRules,
+    ::testing::Values(
+        ReadingCase{
+            "Healthy", [](StatusReading&) {}, kCheckOk,
+            "OSTRIVAN OK - 5/5 programs running, last sweep 30 s ago | programs_running=5;;;"
+            "0;5 sweep_age=30s;;180;0; manager_relaunches=0c manager_working_set=50000000B;;"
+            "262144000;0; terminations_short_lived_tool=2c",
+            kStatusRunning},
+        ReadingCase{"StoppedByTheServiceManager",
+                    [](StatusReading& r) { r.service.state = ServiceView::Stopped; },
+                    kCheckCritical, "CRITICAL - the service is not running", kStatusNotRunning},
+        ReadingCase{"FileUnreadableWhileRunning", [](StatusReading& r) { r.report.reset(); },
+                    kCheckUnknown, "UNKNOWN - cannot read status.json", kStatusUnknown},
+        ReadingCase{"FileUnreadableWhileStopped",
+                    [](StatusReading& r) {
+                        r.report.reset();
+                        r.service.state = ServiceView::Stopped;
+                    },
+                    kCheckCritical, "not running", kStatusNotRunning},
+        ReadingCase{"PausedLongAgo",
+                    [](StatusReading& r) {
+                        r.report->state = kStatePaused;
+                        r.report->lastSweepUtc = kNow - 5000;
+                    },
+                    kCheckWarning, "WARNING - paused", kStatusRunning},
+        ReadingCase{"SilentForThreeIntervals",
+                    [](StatusReading& r) { r.report->lastSweepUtc = kNow - 180; }, kCheckOk, "OK",
+                    kStatusRunning},
+        ReadingCase{"SilentForLonger",
+                    [](StatusReading& r) { r.report->lastSweepUtc = kNow - 181; }, kCheckCritical,
+                    "CRITICAL - no sweep for 181 s", kStatusRunning},
+        ReadingCase{"NoSweepYetLongAfterTheStart",
+                    [](StatusReading& r) { r.report->lastSweepUtc.reset(); }, kCheckCritical,
+                    "no sweep for 3600 s", kStatusRunning},
+        ReadingCase{
+            "ManagerKilled", [](StatusReading& r) { RemoveProcess(r, 104); }, kCheckCritical,
+            "CRITICAL - no manager runs, vantorelle_manager.exe not running", kStatusRunning},
+        ReadingCase{"ProgramGone", [](StatusReading& r) { RemoveProcess(r, 101); }, kCheckWarning,
+                    "WARNING - o-alerts.exe not running", kStatusRunning},
+        ReadingCase{"PidNowCarriesAnotherProgram",
+                    [](StatusReading& r) { r.processes[1].Name = "sshd"; }, kCheckWarning,
+                    "o-graphs.exe not running", kStatusRunning},
+        ReadingCase{"ManagerRelaunchedTenMinutesAgo",
+                    [](StatusReading& r) {
+                        r.report->manager.relaunches = 1;
+                        r.report->manager.lastReason = "manager_ended";
+                        r.report->manager.lastRelaunchUtc = kNow - 600;
+                    },
+                    kCheckWarning, "manager relaunched 600 s ago (manager_ended)", kStatusRunning},
+        ReadingCase{"ManagerRelaunchedAnHourAgo",
+                    [](StatusReading& r) {
+                        r.report->manager.lastReason = "manager_ended";
+                        r.report->manager.lastRelaunchUtc = kNow - 3600;
+                    },
+                    kCheckOk, "OK", kStatusRunning},
+        ReadingCase{"ForegroundRunStillThere",
+                    [](StatusReading& r) {
+                        r.service = {ServiceView::NotInstalled, 0, ""};
+                    },
+                    kCheckOk, "OK", kStatusRunning},
+        ReadingCase{"ForegroundRunGone",
+                    [](StatusReading& r) {
+                        r.service = {ServiceView::Unknown, 0, ""};
+                        RemoveProcess(r, 7);
+                    },
+                    kCheckCritical, "not running", kStatusNotRunning},
+        ReadingCase{"WrittenByAClockAheadOfThisOne",
+                    [](StatusReading& r) {
+                        r.report->writtenUtc = kNow + 500;
+                        r.report->lastSweepUtc = kNow + 490;
+                    },
+                    kCheckOk, "last sweep 10 s ago", kStatusRunning}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace ostrivan::testing
