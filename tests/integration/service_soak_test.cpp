@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -471,8 +472,14 @@ TEST(Soak, ThousandsOfSweepsWithToolsChecksAndKilledManagersLeaveTheServiceAsItW
     for (const pid_t decoy : decoys) {
         EXPECT_FALSE(run.EndOf(decoy).has_value()) << "decoy " << decoy << " was ended";
     }
-    // The log names a process by its executable, or by its command name (the first 15
-    // characters) when the executable can no longer be read, as for one on its way out.
+    // The log names a process by its normalized (lower-case) image name: its executable's,
+    // or its command name (the first 15 characters) when the executable can no longer be
+    // read, as for one on its way out.
+    const auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return text;
+    };
     std::map<pid_t, std::vector<const Started*>> ours;
     for (const auto* group : {&soak.Tools(), &soak.Checks()}) {
         for (const Started& started : *group) {
@@ -481,8 +488,8 @@ TEST(Soak, ThousandsOfSweepsWithToolsChecksAndKilledManagersLeaveTheServiceAsItW
     }
     const auto owner = [&](const Termination& ended) -> const Started* {
         for (const Started* started : ours[ended.pid]) {
-            if (started->name == ended.name ||
-                (ended.name.size() == 15 && started->name.starts_with(ended.name))) {
+            const std::string name = lower(started->name);
+            if (name == ended.name || (ended.name.size() == 15 && name.starts_with(ended.name))) {
                 return started;
             }
         }
