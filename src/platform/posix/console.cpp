@@ -1,5 +1,7 @@
 #include "platform/posix/console.h"
 
+#include "platform/posix/file_writing.h"
+
 #include <time.h>
 #include <unistd.h>
 
@@ -10,19 +12,6 @@ namespace ostrivan::posix {
 namespace {
 
 constexpr std::string_view kEraseLine = "\r\x1b[2K";
-
-void WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return; // nobody reads: the service goes on regardless
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
 
 std::string ClockPrefix() {
     timespec now{};

@@ -14,15 +14,8 @@ namespace {
 constexpr mode_t kReadableByAll = 0644;
 
 int WriteAndClose(UniqueFd& fd, std::string_view content, bool durable = true) {
-    while (!content.empty()) {
-        const ssize_t written = ::write(fd.Get(), content.data(), content.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0) {
-            return errno;
-        }
-        content.remove_prefix(static_cast<std::size_t>(written));
+    if (const int error = WriteAll(fd.Get(), content)) {
+        return error;
     }
     if (durable && ::fsync(fd.Get()) != 0) {
         return errno;
@@ -32,6 +25,23 @@ int WriteAndClose(UniqueFd& fd, std::string_view content, bool durable = true) {
 }
 
 } // namespace
+
+int WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t written = ::write(fd, data.data(), data.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            return errno;
+        }
+        if (written == 0) {
+            return EIO;
+        }
+        data.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
 
 int CreateNewFile(const std::string& path, std::string_view content) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kReadableByAll));

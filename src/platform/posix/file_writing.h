@@ -5,6 +5,9 @@
 
 namespace ostrivan::posix {
 
+// Writes all of `data` to `fd`, again after an interruption. Returns 0 or the errno value.
+int WriteAll(int fd, std::string_view data);
+
 // Creates `path` with `content`; fails when it already exists. On failure nothing is left
 // behind. Returns 0 or the errno value.
 int CreateNewFile(const std::string& path, std::string_view content);

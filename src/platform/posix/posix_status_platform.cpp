@@ -62,19 +62,6 @@ ServiceView ViewOf(const std::string& load, const std::string& active, const std
     return active.empty() ? ServiceView::Unknown : ServiceView::Stopped;
 }
 
-void WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return;
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
 } // namespace
 
 std::string PosixStatusPlatform::FolderFromEnvironment() {
