@@ -160,10 +160,11 @@ for program in "${PROGRAMS[@]}"; do running[$program]=$(pids_of "$program"); don
 ct systemctl stop ostrivan || fail "systemctl stop"
 poll 10 no_suite || fail "the stop left programs of the suite: $(suite_pids)"
 for program in "${PROGRAMS[@]}"; do
-    journal_has "terminated $program (pid ${running[$program]}, " \
+    # The journal may show an entry a moment after the stop returned.
+    poll 10 journal_has "terminated $program (pid ${running[$program]}, " \
         || fail "the service did not end $program (pid ${running[$program]}) itself"
 done
-journal_has "Configuration Service Stopped" || fail "the service did not report its stop"
+poll 10 journal_has "Configuration Service Stopped" || fail "the service did not report its stop"
 pass "the stop ended the suite by the service's own sequence"
 state=$(ct systemctl is-active ostrivan || true)
 [ "$state" = inactive ] || fail "after the stop the unit is $state"
