@@ -32,8 +32,14 @@ fail() {
     exit 1
 }
 
+# The journal may show an entry a moment after the event: up to 10 s.
 journal_has() {
-    ct journalctl -b -u ostrivan --no-pager | grep -qF -- "$1"
+    local try
+    for try in $(seq 50); do
+        ct journalctl -b -u ostrivan --no-pager | grep -qF -- "$1" && return 0
+        sleep 0.2
+    done
+    return 1
 }
 
 # `o-service -check` inside: its line and exit code in check_line and check_code.
