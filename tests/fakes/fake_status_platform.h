@@ -18,8 +18,6 @@ public:
 
     void KeepFolder(bool keep) { keepFolder_ = keep; }
     void FailWrites(bool fail) { failWrites_ = fail; }
-    void SetService(ServiceManagerView view) { service_ = std::move(view); }
-    void SetStatusText(std::optional<std::string> text) { status_ = std::move(text); }
     const std::optional<std::string>& Status() const { return status_; }
     const std::optional<std::string>& Metrics() const { return metrics_; }
     int Writes() const { return writes_; }
@@ -32,7 +30,9 @@ public:
     void Publish(const std::string& status, const std::string& metrics) override;
     std::optional<std::string> ReadStatus() override { return status_; }
     std::string StatusPath() override { return "C:\\ProgramData\\Ostrivan\\status.json"; }
-    ServiceManagerView QueryService() override { return service_; }
+    ServiceManagerView QueryService() override {
+        return {ServiceView::Running, kOwnPid, "running"};
+    }
     void Print(const std::string& text) override { printed_ += text; }
 
     static constexpr ProcessId kOwnPid = 4242;
@@ -41,7 +41,6 @@ private:
     FakeRuntime& runtime_;
     bool keepFolder_ = false;
     bool failWrites_ = false;
-    ServiceManagerView service_{ServiceView::Running, kOwnPid, "running"};
     std::optional<std::string> status_;
     std::optional<std::string> metrics_;
     int writes_ = 0;
