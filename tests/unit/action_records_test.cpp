@@ -1,6 +1,7 @@
 #include "supervisor_fixture.h"
 
 #include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
 
 #include <set>
 
@@ -9,8 +10,10 @@ namespace {
 
 constexpr std::uint64_t kOverCeiling = 262'144'001;
 
-// A start, five sweeps and a stop that between them take every kind of action.
+// A start, five sweeps and a stop that between them take every kind of action; the status
+// file counts them.
 TEST_F(SupervisorTest, EveryActionIsRecordedWithItsReason) {
+    s.status.KeepFolder(true);
     s.runtime.SetNow(LocalDateTime{2026, 1, 15, 10, 0, 0, 0});
     const ProcessId skype = s.processes.Add("skype.exe");
     fakes::FakeProcess guarded;
@@ -67,6 +70,14 @@ TEST_F(SupervisorTest, EveryActionIsRecordedWithItsReason) {
             << row.program << ", reason " << static_cast<int>(row.reason);
     }
     EXPECT_EQ(s.actions.SweepsEnded(), 5);
+
+    const auto status = nlohmann::json::parse(s.status.Status().value());
+    EXPECT_EQ(status["manager"]["relaunches"], 2); // the first launch is no relaunch
+    EXPECT_EQ(status["manager"]["lastRelaunchReason"], "manager_over_ceiling");
+    for (const char* reason :
+         {"short_lived_tool", "overdue_check", "startup_list", "manager_over_ceiling"}) {
+        EXPECT_EQ(status["terminations"][reason], 1) << reason;
+    }
 }
 
 TEST_F(SupervisorTest, ASweepThatFailsStillEndsInTheActionLog) {

@@ -95,31 +95,6 @@ TEST(ReaderCommand, PrintsAndEndsWithItsCodeAndShowsNothingOnTheStatusLine) {
     EXPECT_EQ(s.host.Calls("Connect"), 0);
 }
 
-// --- the tally of the action records
-
-TEST(StatusTally, CountsTerminationsAndRelaunchesAndPassesEveryRecordOn) {
-    fakes::FakeActionLog platformLog;
-    std::int64_t now = 1000;
-    StatusTally tally(platformLog, [&now] { return now; });
-    const auto record = [&](Action action, ActionReason reason, ProcessId pid) {
-        tally.Record({action, reason, "vantorelle_manager.exe", "", pid, 0, 0, 0});
-    };
-    record(Action::Launched, ActionReason::ManagerFirstLaunch, 10);
-    record(Action::Terminated, ActionReason::ShortLivedTool, 11);
-    record(Action::TerminationRefused, ActionReason::ShortLivedTool, 12);
-    record(Action::Terminated, ActionReason::ManagerOverCeiling, 10);
-    now = 2000;
-    record(Action::Launched, ActionReason::ManagerOverCeiling, 13);
-
-    EXPECT_EQ(platformLog.Records().size(), 5u);
-    EXPECT_EQ(tally.Terminations().at("short_lived_tool"), 1u);
-    EXPECT_EQ(tally.Terminations().at("manager_over_ceiling"), 1u);
-    EXPECT_EQ(tally.ManagerRelaunches(), 1u); // the first launch is no relaunch
-    EXPECT_EQ(tally.LastRelaunchReason(), "manager_over_ceiling");
-    EXPECT_EQ(tally.LastRelaunchUtc(), 2000);
-    EXPECT_EQ(tally.LaunchedPid("vantorelle_manager.exe"), 13u);
-}
-
 // --- the rules of -check and -status, on what a reader sees
 
 constexpr std::int64_t kNow = 1'700'000'000;
