@@ -1,12 +1,8 @@
-#include "platform/posix/console.h"
-#include "platform/posix/event_loop.h"
-#include "platform/posix/interval_timer.h"
-#include "platform/posix/posix_form_runtime.h"
 #include "platform/posix/spawn.h"
 #include "platform/posix/systemd_notifier.h"
+#include "platform/posix/unique_fd.h"
 #include "posix_test_support.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -36,7 +32,6 @@ public:
         bound_ = ::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
     }
     bool Bound() const { return bound_; }
-    int Fd() const { return socket_.Get(); }
     std::string Receive() {
         pollfd ready{socket_.Get(), POLLIN, 0};
         if (::poll(&ready, 1, 10000) != 1) {
@@ -101,27 +96,6 @@ TEST(SystemdNotifier, DoesNothingWithoutASocket) {
     ::unsetenv("NOTIFY_SOCKET");
     EXPECT_FALSE(SystemdNotifier::FromEnvironment().Active());
     SystemdNotifier().Send("READY=1"); // harmless
-}
-
-// While paused, the form's timer still feeds the watchdog, at half its time.
-TEST(SystemdNotifier, WhilePausedTheWatchdogIsStillFed) {
-    testing::DrainLoopSignals();
-    testing::TempDir folder;
-    ManagerSocket manager(folder.Path() + "/notify");
-    ServiceEnvironment(folder.Path() + "/notify", 200'000);
-    auto notifier = SystemdNotifier::FromEnvironment();
-    EventLoop loop;
-    const UniqueFd nothing(::open("/dev/null", O_RDWR | O_CLOEXEC));
-    Console console(nothing.Get(), nothing.Get(), nothing.Get());
-    PosixFormRuntime runtime(loop, console, notifier, folder.Path(), "", 60000, true);
-    runtime.SetTimerEnabled(false);
-    // The loop ends with the first datagram, or after 10 s without one.
-    loop.Watch(manager.Fd(), [&] { loop.Quit(0); });
-    IntervalTimer deadline;
-    loop.Watch(deadline.Fd(), [&] { loop.Quit(1); });
-    deadline.Start(10'000);
-    EXPECT_EQ(loop.Run(), 0);
-    EXPECT_EQ(manager.Receive(), "WATCHDOG=1");
 }
 
 } // namespace
