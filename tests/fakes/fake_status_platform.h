@@ -2,11 +2,11 @@
 
 #include "fake_runtime.h"
 
+#include "platform/failure.h"
 #include "platform/status_platform.h"
 
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace ostrivan::fakes {
 
@@ -23,11 +23,21 @@ public:
     int Writes() const { return writes_; }
     const std::string& Printed() const { return printed_; }
 
-    std::int64_t UtcNow() override;
-    std::optional<std::int64_t> CreationTimeUtc(std::uint64_t creationTime) override;
+    std::int64_t UtcNow() override { return runtime_.UtcMilliseconds() / 1000; }
+    // FILETIME: 100 ns units since 1601.
+    std::optional<std::int64_t> CreationTimeUtc(std::uint64_t creationTime) override {
+        return static_cast<std::int64_t>(creationTime / 10'000'000) - 11'644'473'600;
+    }
     ProcessId OwnProcessId() override { return kOwnPid; }
     bool HasStatusFolder() override { return keepFolder_; }
-    void Publish(const std::string& status, const std::string& metrics) override;
+    void Publish(const std::string& status, const std::string& metrics) override {
+        ++writes_;
+        if (failWrites_) {
+            throw Failure(5, "Access is denied");
+        }
+        status_ = status;
+        metrics_ = metrics;
+    }
     std::optional<std::string> ReadStatus() override { return status_; }
     std::string StatusPath() override { return "C:\\ProgramData\\Ostrivan\\status.json"; }
     ServiceManagerView QueryService() override {

@@ -181,12 +181,6 @@ INSTANTIATE_TEST_SUITE_P(
                         r.report->manager.lastRelaunchUtc = kNow - 600;
                     },
                     kCheckWarning, "manager relaunched 600 s ago (manager_ended)", kStatusRunning},
-        ReadingCase{"ManagerRelaunchedAnHourAgo",
-                    [](StatusReading& r) {
-                        r.report->manager.lastReason = "manager_ended";
-                        r.report->manager.lastRelaunchUtc = kNow - 3600;
-                    },
-                    kCheckOk, "OK", kStatusRunning},
         ReadingCase{"ForegroundRunGone",
                     [](StatusReading& r) {
                         r.service = {ServiceView::Unknown, 0, ""};
