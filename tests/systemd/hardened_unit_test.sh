@@ -43,12 +43,13 @@ journal_has() {
 }
 
 # Runs `o-service -check` inside until it exits with $2, for up to $1 seconds (0: once);
-# its last line and exit code are left in check_line and check_code.
+# its output, which is its one line alone, and exit code are left in check_line and check_code.
 wait_check() {
     local deadline=$((SECONDS + $1))
     while check_code=0; check_line=$(ct "$suite/o-service" -check) || check_code=$?
         [ "$check_code" -ne "$2" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.5; done
     echo "-check $3: $check_line (exit $check_code)"
+    [[ $check_line == "OSTRIVAN "* ]] || fail "-check $3 printed more than its line: $check_line"
     [ "$check_code" -eq "$2" ] || [ "$1" -eq 0 ] || fail "-check $3 exited $check_code, not $2: $check_line"
 }
 

@@ -85,16 +85,6 @@ TEST_F(StatusFileTest, AFailedWriteIsReportedOnceUntilAWriteSucceedsAgain) {
     EXPECT_EQ(s.status.Writes(), 4);
 }
 
-TEST(ReaderCommand, PrintsAndEndsWithItsCodeAndShowsNothingOnTheStatusLine) {
-    fakes::FakeService s;
-    s.runtime.SetArguments("-check");
-    s.form.Load();
-    EXPECT_THAT(s.status.Printed(), HasSubstr("OSTRIVAN UNKNOWN - cannot read "));
-    EXPECT_EQ(s.runtime.EndedWith(), kCheckUnknown);
-    EXPECT_EQ(s.runtime.StatusText(), "");
-    EXPECT_EQ(s.host.Calls("Connect"), 0);
-}
-
 // --- the rules of -check and -status, on what a reader sees
 
 constexpr std::int64_t kNow = 1'700'000'000;
