@@ -20,15 +20,12 @@ class StatusFileTest : public SupervisorTest {
 protected:
     StatusFileTest() { s.status.KeepFolder(true); }
 
-    void Start() {
-        HostFlag started = kHostFalse;
-        s.form.OnStart(started);
-    }
     json Status() const { return json::parse(s.status.Status().value()); }
 };
 
 TEST_F(StatusFileTest, AfterASweepHoldsTheSuiteFromItsSnapshotAndTheSupervisorsTables) {
-    Start();
+    HostFlag started = kHostFalse;
+    s.form.OnStart(started);
     const ProcessId manager = s.form.State().ManagerPid.id;
     s.processes.At(manager).workingSet = 123'456'789;
     const ProcessId tool = s.processes.Add("rrdtool.exe");
@@ -57,19 +54,6 @@ TEST_F(StatusFileTest, AfterASweepHoldsTheSuiteFromItsSnapshotAndTheSupervisorsT
                           std::to_string(s.status.UtcNow()) + R"(,"overdue":false}])"));
     EXPECT_THAT(*s.status.Metrics(),
                 HasSubstr("ostrivan_program_running{program=\"vantorelle_manager.exe\"} 1\n"));
-}
-
-TEST_F(StatusFileTest, IsRewrittenWithTheStateOfEveryPauseContinueAndStop) {
-    Start();
-    EXPECT_EQ(Status()["service"]["state"], "running");
-    HostFlag flag = kHostFalse;
-    s.form.OnPause(flag);
-    EXPECT_EQ(Status()["service"]["state"], "paused");
-    s.form.OnContinue(flag);
-    EXPECT_EQ(Status()["service"]["state"], "running");
-    s.form.OnStop();
-    EXPECT_EQ(Status()["service"]["state"], "stopped");
-    EXPECT_EQ(Status()["programs"][0]["running"], false);
 }
 
 TEST_F(StatusFileTest, AFailedWriteIsReportedOnceUntilAWriteSucceedsAgain) {
