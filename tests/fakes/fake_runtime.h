@@ -58,10 +58,8 @@ public:
     void AnswerNextBox(std::int32_t answer) { answers_.push_back(answer); }
     FaultPlan& Faults() { return faults_; }
 
-    // --- the virtual clocks: the wall clock in UTC, the local clock that shows it in the
-    // local zone, and the monotonic clock
-    // Sets the wall clock so that the local clock shows `now`.
-    void SetNow(const LocalDateTime& now);
+    // --- the virtual clocks: the wall clock in UTC, the local clock showing it, the monotonic
+    void SetNow(const LocalDateTime& now); // the wall clock, so that the local clock shows it
     // Time passes: every clock moves on by `by`, which may not be negative.
     void Advance(std::chrono::milliseconds by);
     // The wall clock is set back or forth; the monotonic clock stays.
