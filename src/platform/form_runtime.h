@@ -8,17 +8,6 @@
 
 namespace ostrivan {
 
-// Local wall-clock time as the platform clock reports it.
-struct LocalDateTime {
-    int year = 1899;
-    int month = 12;
-    int day = 30;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    int millisecond = 0;
-};
-
 namespace box {
 inline constexpr std::int32_t kOkOnly = 0;
 inline constexpr std::int32_t kYesNo = 4;
@@ -73,7 +62,6 @@ public:
     // once the running handler returns.
     virtual void UnloadForm() = 0;
 
-    virtual LocalDateTime Now() = 0;
     // Milliseconds since 1970-01-01 00:00 UTC on the wall clock: daylight saving leaves it
     // alone, but an administrator or a time service may set it.
     virtual std::int64_t UtcNow() = 0;

@@ -7,26 +7,12 @@ namespace {
 
 using Clock = std::chrono::sys_time<std::chrono::milliseconds>;
 
-Clock ToTimePoint(const LocalDateTime& t) {
+Clock ToTimePoint(const WallTime& t) {
     using namespace std::chrono;
     const sys_days date =
         year{t.year} / month{static_cast<unsigned>(t.month)} / day{static_cast<unsigned>(t.day)};
     return date + hours{t.hour} + minutes{t.minute} + seconds{t.second} +
            milliseconds{t.millisecond};
-}
-
-LocalDateTime FromTimePoint(Clock point) {
-    using namespace std::chrono;
-    const auto date = floor<days>(point);
-    const year_month_day ymd{date};
-    const hh_mm_ss time{point - date};
-    return LocalDateTime{static_cast<int>(ymd.year()),
-                         static_cast<int>(static_cast<unsigned>(ymd.month())),
-                         static_cast<int>(static_cast<unsigned>(ymd.day())),
-                         static_cast<int>(time.hours().count()),
-                         static_cast<int>(time.minutes().count()),
-                         static_cast<int>(time.seconds().count()),
-                         static_cast<int>(time.subseconds().count())};
 }
 
 std::string BaseName(const std::string& path) {
@@ -40,7 +26,7 @@ FakeRuntime::FakeRuntime(CallLog& log, FakeProcessApi& processes)
     : log_(log), processes_(processes),
       faults_({"SetStatusText", "SetTimerInterval", "SetTimerEnabled", "ShowMessageBox",
                "LaunchProgram", "ApplicationFolder", "CommandLineArguments", "End", "UnloadForm",
-               "Now", "UtcNow", "MonotonicNow"}) {}
+               "UtcNow", "MonotonicNow"}) {}
 
 void FakeRuntime::Enter(const std::string& call, const std::string& entry) {
     log_.Add("runtime." + entry);
@@ -49,8 +35,8 @@ void FakeRuntime::Enter(const std::string& call, const std::string& entry) {
     }
 }
 
-void FakeRuntime::SetNow(const LocalDateTime& now) {
-    utc_ = ToTimePoint(now) - localOffset_;
+void FakeRuntime::SetNow(const WallTime& now) {
+    utc_ = ToTimePoint(now);
 }
 
 void FakeRuntime::Advance(std::chrono::milliseconds by) {
@@ -151,11 +137,6 @@ void FakeRuntime::End(int exitCode) {
 void FakeRuntime::UnloadForm() {
     Enter("UnloadForm", "UnloadForm");
     QueryUnload();
-}
-
-LocalDateTime FakeRuntime::Now() {
-    Enter("Now", "Now");
-    return FromTimePoint(utc_ + localOffset_);
 }
 
 std::int64_t FakeRuntime::UtcNow() {

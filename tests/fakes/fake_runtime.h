@@ -16,6 +16,11 @@
 
 namespace ostrivan::fakes {
 
+// A moment on the wall clock, in UTC.
+struct WallTime {
+    int year, month, day, hour, minute, second, millisecond;
+};
+
 struct MessageBoxCall {
     std::string text;
     std::int32_t style = 0;
@@ -58,16 +63,14 @@ public:
     void AnswerNextBox(std::int32_t answer) { answers_.push_back(answer); }
     FaultPlan& Faults() { return faults_; }
 
-    // --- the virtual clocks: the wall clock in UTC, the local clock showing it, the monotonic
-    void SetNow(const LocalDateTime& now); // the wall clock, so that the local clock shows it
+    // --- the virtual clocks: the wall clock in UTC and the monotonic clock
+    void SetNow(const WallTime& now);
     // Time passes: every clock moves on by `by`, which may not be negative.
     void Advance(std::chrono::milliseconds by);
     // The wall clock is set back or forth; the monotonic clock stays.
     void SetWallClockBy(std::chrono::milliseconds by) { utc_ += by; }
     // The wall clock as it stands, read without a call of the form's.
     std::int64_t UtcMilliseconds() const { return utc_.time_since_epoch().count(); }
-    // The local zone's offset changes, as at a daylight-saving change; the others stay.
-    void ShiftLocalClock(std::chrono::milliseconds by) { localOffset_ += by; }
 
     // --- events the platform's loop would raise
     // Fires the timer when it is enabled; true when OnTimer ran.
@@ -99,7 +102,6 @@ public:
     std::string CommandLineArguments() override;
     void End(int exitCode) override;
     void UnloadForm() override;
-    LocalDateTime Now() override;
     std::int64_t UtcNow() override;
     std::int64_t MonotonicNow() override;
 
@@ -118,7 +120,6 @@ private:
     std::deque<std::int32_t> answers_;
     std::chrono::sys_time<std::chrono::milliseconds> utc_{
         std::chrono::sys_days{std::chrono::year{2024} / 3 / 14} + std::chrono::hours{10}};
-    std::chrono::milliseconds localOffset_{0};
     std::chrono::milliseconds monotonic_{5'000'000};
 
     // Label1 shows nothing until the form sets it.

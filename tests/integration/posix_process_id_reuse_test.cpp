@@ -78,7 +78,6 @@ public:
     std::string CommandLineArguments() override { return ""; }
     void End(int) override {}
     void UnloadForm() override {}
-    LocalDateTime Now() override { return LocalDateTime{2026, 1, 1, 12, 0, 0, 0}; }
     std::int64_t UtcNow() override { return 1'767'268'800'000; }
     std::int64_t MonotonicNow() override { return 0; }
 

@@ -14,7 +14,7 @@ constexpr std::uint64_t kOverCeiling = 262'144'001;
 // file counts them.
 TEST_F(SupervisorTest, EveryActionIsRecordedWithItsReason) {
     s.status.KeepFolder(true);
-    s.runtime.SetNow(LocalDateTime{2026, 1, 15, 10, 0, 0, 0});
+    s.runtime.SetNow({2026, 1, 15, 10, 0, 0, 0});
     const ProcessId skype = s.processes.Add("skype.exe");
     fakes::FakeProcess guarded;
     guarded.imageName = "vantorelle_rule.exe";

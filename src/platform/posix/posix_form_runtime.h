@@ -45,7 +45,6 @@ public:
     std::string CommandLineArguments() override { return arguments_; }
     [[noreturn]] void End(int exitCode) override;
     void UnloadForm() override;
-    LocalDateTime Now() override;
     std::int64_t UtcNow() override;
     std::int64_t MonotonicNow() override;
 

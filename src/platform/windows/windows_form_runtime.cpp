@@ -132,13 +132,6 @@ void WindowsFormRuntime::UnloadForm() {
     }
 }
 
-LocalDateTime WindowsFormRuntime::Now() {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    return LocalDateTime{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
-                         now.wMinute, now.wSecond, now.wMilliseconds};
-}
-
 std::int64_t WindowsFormRuntime::UtcNow() {
     // FILETIME counts 100 ns intervals since 1601-01-01 00:00 UTC.
     constexpr std::int64_t kFileTimeAt1970 = 116'444'736'000'000'000;

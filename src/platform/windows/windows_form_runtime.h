@@ -35,7 +35,6 @@ public:
     std::string CommandLineArguments() override;
     [[noreturn]] void End(int exitCode) override;
     void UnloadForm() override;
-    LocalDateTime Now() override;
     std::int64_t UtcNow() override;
     std::int64_t MonotonicNow() override;
 

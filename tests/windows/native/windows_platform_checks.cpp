@@ -192,14 +192,16 @@ TEST_F(WindowsPlatform, ABoxNoOneCanSeeIsAnsweredWithItsDefaultAtOnce) {
               box::kAnswerOk);
 }
 
-TEST_F(WindowsPlatform, LocalTimeIsTheSystemsClock) {
+TEST_F(WindowsPlatform, UtcTimeIsTheSystemsClock) {
     SYSTEMTIME before{};
-    ::GetLocalTime(&before);
-    const LocalDateTime now = runtime.Now();
-    EXPECT_EQ(now.year, before.wYear);
-    EXPECT_GE(now.month, 1);
-    EXPECT_LE(now.month, 12);
-    EXPECT_LE(now.hour, 23);
+    ::GetSystemTime(&before);
+    // Milliseconds since 1970 back to a FILETIME, then to the calendar.
+    const auto ticks = static_cast<ULONGLONG>(runtime.UtcNow()) * 10'000 + 116'444'736'000'000'000;
+    const FILETIME file{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME now{};
+    ASSERT_TRUE(::FileTimeToSystemTime(&file, &now));
+    EXPECT_EQ(now.wYear, before.wYear);
+    EXPECT_EQ(now.wMonth, before.wMonth);
 }
 
 // ----------------------------------------------------------------------------------------
