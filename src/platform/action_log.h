@@ -41,6 +41,12 @@ struct ActionRecord {
     friend bool operator==(const ActionRecord&, const ActionRecord&) = default;
 };
 
+// A launch of the manager in place of one that had ended or grown past its ceiling.
+inline bool IsRelaunch(const ActionRecord& record) {
+    return record.action == Action::Launched && (record.reason == ActionReason::ManagerEnded ||
+                                                 record.reason == ActionReason::ManagerOverCeiling);
+}
+
 // Where the platform keeps the records: the journal, the event log. Never raises: a record
 // that cannot be written is lost and the supervision goes on.
 class ActionLog {

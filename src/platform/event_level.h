@@ -4,6 +4,13 @@
 
 namespace ostrivan {
 
+// The ids of the form's own entries, which the hosts know them by.
+namespace event_id {
+inline constexpr std::int32_t kErrorReport = 1;
+inline constexpr std::int32_t kPaused = 109;
+inline constexpr std::int32_t kContinued = 110;
+} // namespace event_id
+
 // What an event-log entry means to an administrator, who filters on it.
 enum class EventLevel : std::uint8_t { Error, Warning, Information };
 
@@ -12,16 +19,13 @@ enum class EventLevel : std::uint8_t { Error, Warning, Information };
 // report (id 1) is an error whatever its kind, the pause and continue notices (ids 109 and
 // 110) are information. Any other entry's kind is read as a Windows event type.
 inline EventLevel EventLevelOf(std::int16_t kind, std::int32_t id) {
-    constexpr std::int32_t kErrorReport = 1;
-    constexpr std::int32_t kPaused = 109;
-    constexpr std::int32_t kContinued = 110;
     constexpr std::uint16_t kErrorType = 0x1;
     constexpr std::uint16_t kWarningType = 0x2;
     constexpr std::uint16_t kAuditFailureType = 0x10;
-    if (id == kErrorReport) {
+    if (id == event_id::kErrorReport) {
         return EventLevel::Error;
     }
-    if (id == kPaused || id == kContinued) {
+    if (id == event_id::kPaused || id == event_id::kContinued) {
         return EventLevel::Information;
     }
     const auto type = static_cast<std::uint16_t>(kind);

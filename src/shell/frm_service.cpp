@@ -1,5 +1,6 @@
 #include "shell/frm_service.h"
 
+#include "platform/event_level.h"
 #include "status/status_commands.h"
 #include "supervisor/loose_permissions.h"
 #include "supervisor/status_text.h"
@@ -13,11 +14,8 @@ namespace ostrivan {
 namespace {
 
 constexpr std::int16_t kErrorKind = 109;
-constexpr std::int32_t kErrorId = 1;
 constexpr std::int16_t kPausedKind = 1;
-constexpr std::int32_t kPausedId = 109;
 constexpr std::int16_t kContinuedKind = 4;
-constexpr std::int32_t kContinuedId = 110;
 constexpr std::int16_t kWarningKind = 2;
 constexpr std::int32_t kLoosePermissionsId = 3;
 
@@ -138,7 +136,7 @@ void frmService::OnPause(HostFlag& success) {
         // whatever becomes of the status line and the notice.
         success = kHostTrue;
         runtime_.SetStatusText(status::kPaused);
-        NTService_.WriteEvent(kPausedKind, kPausedId, "Service paused");
+        NTService_.WriteEvent(kPausedKind, event_id::kPaused, "Service paused");
     });
     if (failure) {
         ErrorReport(*failure);
@@ -151,7 +149,7 @@ void frmService::OnContinue(HostFlag& success) {
         runtime_.SetTimerEnabled(true);
         success = kHostTrue;
         runtime_.SetStatusText(status::kRunning);
-        NTService_.WriteEvent(kContinuedKind, kContinuedId, "Service continued");
+        NTService_.WriteEvent(kContinuedKind, event_id::kContinued, "Service continued");
     });
     if (failure) {
         ErrorReport(*failure);
@@ -220,7 +218,7 @@ void frmService::ErrorReport(const Failure& failure) {
     // A report that cannot be written is lost: it must not end the process nor reach the
     // host from a handler that is itself reporting.
     try {
-        NTService_.WriteEvent(kErrorKind, kErrorId,
+        NTService_.WriteEvent(kErrorKind, event_id::kErrorReport,
                               "[" + std::to_string(failure.Number()) + "] " +
                                   failure.Description());
     } catch (const std::exception&) {

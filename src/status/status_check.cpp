@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::int64_t kSilentIntervals = 3;
 constexpr std::int64_t kRecentRelaunch = 3600;
-constexpr std::size_t kSuiteSize = 5;
+constexpr std::size_t kSuiteSize = suite::kLaunchedPrograms.size();
 
 struct Findings {
     std::vector<std::string> critical;

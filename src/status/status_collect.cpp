@@ -4,13 +4,8 @@
 #include "process/process_probes.h"
 #include "supervisor/suite_programs.h"
 
-#include <array>
-
 namespace ostrivan {
 namespace {
-
-constexpr std::array<std::string_view, 5> kSuitePrograms = {
-    suite::kAlerts, suite::kGraphs, suite::kTrapReceiver, suite::kManager, suite::kWatcher};
 
 // The copy the service launched when it runs, else the first one the snapshot lists.
 const ProcessEntry* FindProgram(const std::vector<ProcessEntry>& snapshot, std::string_view program,
@@ -80,7 +75,7 @@ StatusReport CollectStatus(const ServiceFacts& facts, const SupervisorState& sta
     report.lastSweepUtc = facts.lastSweepUtc;
     report.intervalSeconds = facts.intervalSeconds;
 
-    for (const auto program : kSuitePrograms) {
+    for (const auto program : suite::kLaunchedPrograms) {
         report.programs.push_back(program == suite::kManager
                                       ? CollectManager(snapshot, state.ManagerPid, api, platform)
                                       : CollectProgram(program, snapshot,

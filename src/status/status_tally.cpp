@@ -13,10 +13,6 @@ constexpr std::array kTerminationReasons = {
     ActionReason::ShortLivedTool, ActionReason::OverdueCheck, ActionReason::StartupList,
     ActionReason::ShutdownList, ActionReason::ManagerOverCeiling};
 
-bool IsRelaunch(ActionReason reason) {
-    return reason == ActionReason::ManagerEnded || reason == ActionReason::ManagerOverCeiling;
-}
-
 } // namespace
 
 std::string ReasonKey(ActionReason reason) {
@@ -55,7 +51,7 @@ void StatusTally::Count(const ActionRecord& record) {
         return;
     }
     launched_[record.program] = record.pid;
-    if (IsRelaunch(record.reason)) {
+    if (IsRelaunch(record)) {
         ++relaunches_;
         lastReason_ = ReasonKey(record.reason);
         lastRelaunchUtc_ = utcNow_();

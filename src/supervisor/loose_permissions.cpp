@@ -21,8 +21,7 @@ std::string WarningText(const LooseWriters& loose) {
 std::vector<std::string> LoosePermissionWarnings(FormRuntime& runtime, PathSecurity& security) {
     const std::string folder = AppFolder(runtime);
     std::vector<std::string> paths{folder};
-    for (const auto program :
-         {suite::kAlerts, suite::kGraphs, suite::kTrapReceiver, suite::kManager, suite::kWatcher}) {
+    for (const auto program : suite::kLaunchedPrograms) {
         paths.push_back(SuiteProgramPath(folder, program));
     }
     std::vector<std::string> warnings;

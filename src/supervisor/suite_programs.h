@@ -13,6 +13,9 @@ inline constexpr std::string_view kTrapReceiver = "vantorelle_snmptrap.exe";
 inline constexpr std::string_view kManager = "vantorelle_manager.exe";
 inline constexpr std::string_view kWatcher = "vantorelle_watcher.exe";
 inline constexpr std::string_view kWatcherArguments = "900";
+// The five, in the order the start launches them.
+inline constexpr std::array<std::string_view, 5> kLaunchedPrograms = {
+    kAlerts, kGraphs, kTrapReceiver, kManager, kWatcher};
 
 // Stale side programs terminated before the watcher is launched again.
 inline constexpr std::array<std::string_view, 8> kStartupKillList = {"skype.exe",

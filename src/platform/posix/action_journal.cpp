@@ -27,11 +27,6 @@ bool StandardErrorIsJournal() {
            std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
 }
 
-bool IsRelaunch(const ActionRecord& record) {
-    return record.action == Action::Launched && (record.reason == ActionReason::ManagerEnded ||
-                                                 record.reason == ActionReason::ManagerOverCeiling);
-}
-
 std::string_view ActionName(Action action) {
     switch (action) {
     case Action::Launched:

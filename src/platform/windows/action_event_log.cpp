@@ -5,14 +5,6 @@
 #include <exception>
 
 namespace ostrivan::windows {
-namespace {
-
-bool IsRelaunch(const ActionRecord& record) {
-    return record.action == Action::Launched && (record.reason == ActionReason::ManagerEnded ||
-                                                 record.reason == ActionReason::ManagerOverCeiling);
-}
-
-} // namespace
 
 std::string ShortLivedToolsText(const std::vector<std::pair<std::string, std::size_t>>& tools) {
     std::size_t total = 0;
