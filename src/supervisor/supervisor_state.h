@@ -12,10 +12,12 @@ namespace ostrivan {
 
 // One tracked check program.
 struct CheckRecord {
-    std::string Name;              // normalized image name
-    ClockReading FirstSeen;        // what its age is measured from
-    std::int64_t FirstSeenUtc = 0; // the same moment, seconds since 1970-01-01 00:00 UTC
-    std::int16_t Overdue = 0;      // -1 once marked
+    std::string Name;         // normalized image name
+    ClockReading FirstSeen;   // what its age is measured from
+    std::int16_t Overdue = 0; // -1 once marked
+
+    // The first sighting in seconds since 1970-01-01 00:00 UTC, as records and status show it.
+    std::int64_t FirstSeenUtc() const { return UtcSeconds(FirstSeen.utcMilliseconds); }
 };
 
 // The supervisor state the form owns for the life of the process.

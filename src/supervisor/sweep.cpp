@@ -126,7 +126,7 @@ void Supervisor::ReapOverdueChecks() {
         if (row.Overdue != 0) {
             // That program only: another whose name merely ends the same is not overdue.
             KillAppRecorded(row.Name, ActionReason::OverdueCheck, NameMatch::Exact,
-                            row.FirstSeenUtc);
+                            row.FirstSeenUtc());
         } else {
             survivors.push_back(row);
         }
@@ -176,9 +176,8 @@ void Supervisor::TrackCheckProcess(std::string name) {
             return;
         }
     }
-    const ClockReading now{runtime_.UtcNow(), runtime_.MonotonicNow()};
     state_.CheckTable.push_back(
-        CheckRecord{std::move(name), now, UtcSeconds(now.utcMilliseconds), 0});
+        CheckRecord{std::move(name), {runtime_.UtcNow(), runtime_.MonotonicNow()}, 0});
 }
 
 } // namespace ostrivan

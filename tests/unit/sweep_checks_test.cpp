@@ -11,13 +11,13 @@ TEST_F(CheckProgramTest, IsTrackedMarkedAfterThreeMinuteBoundariesThenReapedByNa
 
     Tick(); // k, 10:01:30
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
-    const std::int64_t firstSeen = Table()[1].FirstSeenUtc;
+    const std::int64_t firstSeen = Table()[1].FirstSeenUtc();
     EXPECT_EQ(firstSeen, 1'796'724'090); // 2026-12-08 10:01:30 UTC
     Tick();                              // k+1
     Tick();                              // k+2
     ASSERT_EQ(TrackedNames().size(), 1u);
     EXPECT_EQ(Table()[1].Overdue, 0);
-    EXPECT_EQ(Table()[1].FirstSeenUtc, firstSeen);
+    EXPECT_EQ(Table()[1].FirstSeenUtc(), firstSeen);
     EXPECT_FALSE(Terminated(disk));
     Tick(); // k+3: 10:04:30 is three boundaries after 10:01:30
     ASSERT_EQ(TrackedNames().size(), 1u);
@@ -36,11 +36,11 @@ TEST_F(CheckProgramTest, SurvivorOfItsTerminationIsTrackedAgainFromANewSighting)
         Tick();
     }
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
-    const std::int64_t before = Table()[1].FirstSeenUtc;
+    const std::int64_t before = Table()[1].FirstSeenUtc();
     Tick(); // reaps, then finds it again in the same sweep
     ASSERT_EQ(TrackedNames(), std::vector<std::string>{"disk_check.exe"});
     EXPECT_EQ(Table()[1].Overdue, 0);
-    EXPECT_GT(Table()[1].FirstSeenUtc, before);
+    EXPECT_GT(Table()[1].FirstSeenUtc(), before);
 }
 
 TEST_F(CheckProgramTest, LateTicksMarkOneSweepEarlier) {
@@ -161,7 +161,7 @@ TEST_F(CheckProgramTest, SurvivingRowsKeepTheirOrderAndFieldsAcrossRebuilds) {
     ASSERT_EQ(before[1].Overdue, -1);
     Tick(); // a reaped; b marked
     ASSERT_EQ(TrackedNames(), (std::vector<std::string>{"b_check.exe", "c_check.exe"}));
-    EXPECT_EQ(Table()[1].FirstSeenUtc, before[2].FirstSeenUtc);
+    EXPECT_EQ(Table()[1].FirstSeenUtc(), before[2].FirstSeenUtc());
     EXPECT_EQ(Table()[2].FirstSeen.monotonicMilliseconds,
               before[3].FirstSeen.monotonicMilliseconds);
     EXPECT_FALSE(Terminated(b));
