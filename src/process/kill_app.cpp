@@ -16,12 +16,11 @@ Action Unopened(ProcessApi& api, ProcessId processId) {
     return query.Valid() ? Action::TerminationRefused : Action::AlreadyGone;
 }
 
-// A refused termination of a process that has ended in the meantime is no refusal.
+// A refused termination of a process that has ended in the meantime is no refusal; the
+// process tells whether it has ended, whatever its exit code.
 Action Unterminated(ProcessApi& api, Handle process) {
-    std::uint32_t status = kStillActive;
-    return api.GetExitCodeProcess(process, status) && status != kStillActive
-               ? Action::AlreadyGone
-               : Action::TerminationRefused;
+    return api.WaitForSingleObject(process, 0) == kWaitObject0 ? Action::AlreadyGone
+                                                               : Action::TerminationRefused;
 }
 
 Action OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,
