@@ -300,8 +300,7 @@ Timings Measure(int repeats, const std::string& folder, bool walks) {
         supervisor.ScanProcesses();
         const auto scanned = Clock::now();
         supervisor.KeepManagerAlive();
-        publisher.PublishSweep(ostrivan::kStateRunning, supervisor.State(),
-                               supervisor.State().LastScan);
+        publisher.PublishSweep(supervisor.State(), supervisor.State().LastScan);
         const auto end = Clock::now();
         sweeps.push_back(std::chrono::duration<double, std::milli>(end - start).count());
         scans.push_back(std::chrono::duration<double, std::milli>(scanned - scan).count());

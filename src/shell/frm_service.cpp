@@ -171,15 +171,14 @@ void frmService::OnTimer() {
     if (const auto failure = Attempt([&] { supervisor_.Sweep(); })) {
         ErrorReport(*failure);
     }
-    if (const auto failure = publisher_.PublishSweep(serviceState_, supervisor_.State(),
-                                                     supervisor_.State().LastScan)) {
+    if (const auto failure =
+            publisher_.PublishSweep(supervisor_.State(), supervisor_.State().LastScan)) {
         ErrorReport(*failure);
     }
 }
 
 void frmService::PublishStatus(const char* serviceState) {
-    serviceState_ = serviceState;
-    if (const auto failure = publisher_.Publish(serviceState_, supervisor_.State())) {
+    if (const auto failure = publisher_.Publish(serviceState, supervisor_.State())) {
         ErrorReport(*failure);
     }
 }

@@ -45,7 +45,6 @@ public:
     void OnQueryUnload(std::int16_t& cancel) override;
 
     const SupervisorState& State() const { return supervisor_.State(); }
-    const StatusTally& Tally() const { return tally_; }
 
 private:
     void ErrorReport(const Failure& failure);
@@ -65,7 +64,6 @@ private:
     StatusTally tally_;
     Supervisor supervisor_;
     StatusPublisher publisher_;
-    const char* serviceState_ = kStateStarting;
 };
 
 } // namespace ostrivan

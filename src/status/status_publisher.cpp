@@ -21,10 +21,8 @@ std::optional<Failure> StatusPublisher::Publish(const std::string& serviceState,
     return Write(state, [this] { return TakeProcessSnapshot(api_); });
 }
 
-std::optional<Failure> StatusPublisher::PublishSweep(const std::string& serviceState,
-                                                     const SupervisorState& state,
+std::optional<Failure> StatusPublisher::PublishSweep(const SupervisorState& state,
                                                      const std::vector<ProcessEntry>& snapshot) {
-    facts_.state = serviceState;
     facts_.lastSweepUtc = platform_.UtcNow();
     return Write(state, [&snapshot]() -> const std::vector<ProcessEntry>& { return snapshot; });
 }

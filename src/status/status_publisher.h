@@ -23,9 +23,8 @@ public:
 
     // After a change of the service's state; looks at the process table itself.
     std::optional<Failure> Publish(const std::string& serviceState, const SupervisorState& state);
-    // After a sweep, from the snapshot that sweep took.
-    std::optional<Failure> PublishSweep(const std::string& serviceState,
-                                        const SupervisorState& state,
+    // After a sweep, in the state last published, from the snapshot that sweep took.
+    std::optional<Failure> PublishSweep(const SupervisorState& state,
                                         const std::vector<ProcessEntry>& snapshot);
 
 private:
