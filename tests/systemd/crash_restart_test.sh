@@ -139,12 +139,10 @@ for pid in $OLD_SUITE; do
 done
 pass "none of the dead run's programs is left; one new suite runs: $NEW_SUITE"
 
-# Paused, it still feeds the watchdog: no restart in more than the watchdog's time.
-ct systemctl kill --kill-who=main -s SIGUSR1 ostrivan
-sleep 8
+# Paused for longer than the watchdog's time, it still feeds the watchdog.
+ct systemctl kill --kill-who=main -s SIGUSR1 ostrivan && sleep 8
 restarts 1 || fail "the paused service was restarted: the watchdog went unfed"
 ct systemctl kill --kill-who=main -s SIGUSR2 ostrivan
-pass "paused for 8 s under a 5 s watchdog, not restarted"
 
 log "stopping the service's main process with SIGSTOP"
 OLD_MAIN=$NEW_MAIN

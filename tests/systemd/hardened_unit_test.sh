@@ -139,7 +139,6 @@ grep -q '^ostrivan_program_running{program="vantorelle_manager.exe"} 1$' <<<"$me
 lint=$(promtool check metrics <<<"$metrics" 2>&1) || fail "promtool check metrics: $lint"
 [ -z "$lint" ] || fail "promtool check metrics: $lint"
 echo "node exporter on 127.0.0.1:$exporter_port: $(grep -c '^ostrivan_' <<<"$metrics") ostrivan_ samples, promtool clean"
-kill "$exporter"
 
 # Paused, then continued.
 ct systemctl kill --kill-who=main -s SIGUSR1 ostrivan

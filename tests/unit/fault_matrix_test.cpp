@@ -458,9 +458,8 @@ std::vector<Row> StartRows() {
     m.Fails("ApplicationFolder", 1, started)
         .Fails("WriteEvent", 1, started)
         .OutOfMemory("WriteEvent", 1, started);
-    // Stage two: the folder or the launch of program k fails. Only that launch is lost: its
-    // box is shown, no report, and the rest of the start runs. The folder is read once
-    // before the launches, for the check of its permissions.
+    // Stage two: the folder (read once before, for its permissions) or the launch of program
+    // k fails: only that launch is lost, with its box and no report.
     const std::vector<std::string> launches = {kLaunchAlerts, kLaunchGraphs, kLaunchTrap,
                                                kLaunchManager, kLaunchWatcher};
     for (int k = 1; k <= 5; ++k) {

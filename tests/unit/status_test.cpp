@@ -16,14 +16,8 @@ using ::testing::HasSubstr;
 
 // --- the status file the service writes, on the simulated platform
 
-class StatusFileTest : public SupervisorTest {
-protected:
-    StatusFileTest() { s.status.KeepFolder(true); }
-
-    json Status() const { return json::parse(s.status.Status().value()); }
-};
-
-TEST_F(StatusFileTest, AfterASweepHoldsTheSuiteFromItsSnapshotAndTheSupervisorsTables) {
+TEST_F(SupervisorTest, StatusFileAfterASweepHoldsTheSuiteFromItsSnapshotAndTheTables) {
+    s.status.KeepFolder(true);
     HostFlag started = kHostFalse;
     s.form.OnStart(started);
     const ProcessId manager = s.form.State().ManagerPid.id;
@@ -34,7 +28,7 @@ TEST_F(StatusFileTest, AfterASweepHoldsTheSuiteFromItsSnapshotAndTheSupervisorsT
     Tick();
     EXPECT_EQ(Snapshots(), snapshots + 1); // the status reuses the sweep's own snapshot
 
-    const json status = Status();
+    const json status = json::parse(s.status.Status().value());
     EXPECT_EQ(status["version"], 1);
     EXPECT_EQ(status["service"]["lastSweepUtc"], s.status.UtcNow());
     ASSERT_EQ(status["programs"].size(), kSuiteFolder.size());
@@ -56,7 +50,8 @@ TEST_F(StatusFileTest, AfterASweepHoldsTheSuiteFromItsSnapshotAndTheSupervisorsT
                 HasSubstr("ostrivan_program_running{program=\"vantorelle_manager.exe\"} 1\n"));
 }
 
-TEST_F(StatusFileTest, AFailedWriteIsReportedOnceUntilAWriteSucceedsAgain) {
+TEST_F(SupervisorTest, AFailedStatusWriteIsReportedOnceUntilAWriteSucceedsAgain) {
+    s.status.KeepFolder(true);
     s.status.FailWrites(true);
     Tick();
     Tick();

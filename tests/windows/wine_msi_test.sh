@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The Windows Installer package: built with o-service.exe twice from clean folders to the
-# same bytes, the executable's protections and version, both signed with a throwaway
-# certificate; the package's tables read back, then one pass of signed packages under Wine
-# on a fresh prefix: install into a folder with blanks beside stand-in suite programs, a failed
+# The Windows Installer package, built with o-service.exe twice from clean folders to the
+# same bytes and signed with a throwaway certificate: its tables read back, then one pass
+# under Wine on a fresh prefix: install into a folder with blanks beside suite programs, a failed
 # second -install, a major upgrade to a later build, a refused downgrade, uninstall, and a
 # failed -remove. Every wait polls with a deadline; the measured times are printed.
 #

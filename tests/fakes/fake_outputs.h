@@ -2,13 +2,29 @@
 
 #include "fake_runtime.h"
 
+#include "platform/action_log.h"
 #include "platform/failure.h"
 #include "platform/status_platform.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ostrivan::fakes {
+
+// The platform's action log, simulated: keeps every record and counts the ends of sweeps.
+class FakeActionLog : public ActionLog {
+public:
+    void Record(const ActionRecord& record) noexcept override { records_.push_back(record); }
+    void SweepEnded() noexcept override { ++sweepsEnded_; }
+
+    const std::vector<ActionRecord>& Records() const { return records_; }
+    int SweepsEnded() const { return sweepsEnded_; }
+
+private:
+    std::vector<ActionRecord> records_;
+    int sweepsEnded_ = 0;
+};
 
 // The status folder, simulated: off until a test turns it on; the clock is the runtime's
 // virtual wall clock; creation times are FILETIME values.
