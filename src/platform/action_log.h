@@ -37,6 +37,8 @@ struct ActionRecord {
     std::uint32_t exitCode = 0;    // ManagerEnded: its code; Terminated: the code it was given
     std::uint64_t workingSet = 0;  // ManagerOverCeiling, in bytes
     std::int64_t firstSeenUtc = 0; // OverdueCheck: seconds since 1970-01-01 00:00 UTC
+    // ManagerEnded: false when the ended manager could no longer be opened to read its code.
+    bool exitCodeKnown = true;
 
     friend bool operator==(const ActionRecord&, const ActionRecord&) = default;
 };

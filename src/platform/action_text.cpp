@@ -60,7 +60,9 @@ std::string ReasonText(const ActionRecord& record) {
     case ActionReason::ManagerFirstLaunch:
         return "first launch of the manager";
     case ActionReason::ManagerEnded:
-        return "the manager had ended with exit code " + std::to_string(record.exitCode);
+        return record.exitCodeKnown
+                   ? "the manager had ended with exit code " + std::to_string(record.exitCode)
+                   : std::string("the manager had ended, its exit code unknown");
     case ActionReason::ManagerOverCeiling:
         return "the manager's working set, " + Mebibytes(record.workingSet) +
                ", was over the ceiling";

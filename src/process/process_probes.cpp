@@ -18,13 +18,18 @@ std::uint64_t GetWorkingSetSize(ProcessApi& api, const ProcessIdentity& identity
     return counters.workingSetSize;
 }
 
-std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity) {
+std::optional<std::uint32_t> ReadExitCode(ProcessApi& api, const ProcessIdentity& identity) {
     std::uint32_t status = 0;
     ProcessHandle process(api, api.OpenProcess(access::kQueryInformation, identity.id));
-    if (process.Valid() && IsProcess(api, process.Get(), identity)) {
-        api.GetExitCodeProcess(process.Get(), status);
+    if (!process.Valid() || !IsProcess(api, process.Get(), identity) ||
+        !api.GetExitCodeProcess(process.Get(), status)) {
+        return std::nullopt;
     }
     return status;
+}
+
+std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity) {
+    return ReadExitCode(api, identity).value_or(0);
 }
 
 bool ProcessRunning(ProcessApi& api, const ProcessIdentity& identity) {

@@ -5,6 +5,7 @@
 #include "process/process_identity.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace ostrivan {
 
@@ -13,6 +14,10 @@ namespace ostrivan {
 
 // Bytes in the working set; 0 when it cannot be read. Never raises.
 std::uint64_t GetWorkingSetSize(ProcessApi& api, const ProcessIdentity& identity);
+
+// 259 while running, the exit code once ended, nothing when it cannot be read: an ended
+// process that no handle holds any more cannot be opened. Never raises.
+std::optional<std::uint32_t> ReadExitCode(ProcessApi& api, const ProcessIdentity& identity);
 
 // 259 while running, the exit code once ended, 0 when it cannot be read. Never raises.
 std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity);

@@ -110,7 +110,12 @@ TEST(Sweep, RelaunchesTheManagerAfterItWasKilled) {
     }));
     EXPECT_TRUE(run.WaitForLog("vantorelle_manager.exe (pid " + std::to_string(first) +
                                ") ended, signal SIGKILL"));
+    // The new manager runs a moment before its launch is written down.
+    ASSERT_TRUE(run.WaitForLog("launched vantorelle_manager.exe", 2));
     EXPECT_EQ(run.ManagerLaunches(), 2U);
+    // Reaped at once, the killed manager's code is gone by the sweep: none is made up.
+    EXPECT_EQ(run.CountInLog("the manager had ended"), 1U);
+    EXPECT_EQ(run.CountInLog("the manager had ended with exit code 0"), 0U);
 }
 
 TEST(Sweep, RestartsTheManagerWhenItGrowsPastTheCeiling) {

@@ -294,11 +294,12 @@ poll 30 grep -q 'vantorelle_manager.exe" \[holding 300 MiB\]' "$SUITE/standin.lo
     || fail "the sweep did not relaunch the ended manager"
 BIG_MANAGER=$(grep 'vantorelle_manager.exe" \[holding 300 MiB\]' "$SUITE/standin.log" | cut -d' ' -f1)
 pass "an ended manager is relaunched by the next sweep (process $BIG_MANAGER)"
-# The code reads 0 here: once ended, the killed manager can no longer be opened under Wine.
-RELAUNCH="trace:eventlog:ReportEventW L\"launched vantorelle_manager.exe (pid $BIG_MANAGER): the manager had ended with exit code "
+RELAUNCH="trace:eventlog:ReportEventW L\"launched vantorelle_manager.exe (pid $BIG_MANAGER): the manager had ended"
 poll 30 event_logged "$RELAUNCH" || fail "the relaunch is not in the event log"
 expect_eq "the relaunch is in the event log with its reason, information, id 5" \
     "4 5" "$(event_type_and_id "$RELAUNCH")"
+# Ended with 7, it can no longer be opened once no handle holds it: no code is made up.
+event_logged "$RELAUNCH with exit code 0" && fail "the relaunch claims exit code 0 for a manager ended with 7"
 wine 'C:\svctool.exe' waitexit "$BIG_MANAGER" 30000 2>/dev/null | tr -d '\r' >"$WORK/big_exit" &
 waiter=$!
 tool tick "$CAPTION" >/dev/null
