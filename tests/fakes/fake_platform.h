@@ -1,11 +1,12 @@
 #pragma once
 
 #include "call_log.h"
+#include "fake_action_log.h"
 #include "fake_host.h"
-#include "fake_outputs.h"
 #include "fake_path_security.h"
 #include "fake_process_api.h"
 #include "fake_runtime.h"
+#include "fake_status_platform.h"
 
 #include "shell/frm_service.h"
 

@@ -36,9 +36,9 @@ std::string Hex(std::uint32_t value) {
 FakeProcessApi::FakeProcessApi(CallLog& log)
     : log_(log),
       faults_({"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "OpenProcess",
-               "TerminateProcess", "GetExitCodeProcess", "WaitForSingleObject",
-               "GetProcessMemoryInfo", "GetProcessCreationTime", "GetProcessImageName",
-               "OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges"}) {}
+               "TerminateProcess", "GetExitCodeProcess", "GetProcessMemoryInfo",
+               "GetProcessCreationTime", "GetProcessImageName", "OpenProcessToken",
+               "LookupPrivilegeValueA", "AdjustTokenPrivileges", "WaitForSingleObject"}) {}
 
 // --- the process table
 

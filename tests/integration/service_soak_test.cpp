@@ -11,12 +11,12 @@
 #include "platform/posix/pidfd.h"
 #include "platform/posix/proc_reader.h"
 #include "platform/posix/proc_text.h"
+#include "process/process_snapshot.h"
 
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -408,8 +408,8 @@ constexpr bool kAddressSanitizer = false;
 // Under AddressSanitizer the service's allocator keeps freed memory in quarantine, up to
 // 256 MiB, so that its resident size grows for most of a run by design; without the
 // quarantine it reuses memory as the ordinary allocator does.
-// What resident memory may grow by between the two measurements. The sanitizer's allocator
-// pads every block and keeps free lists per size class, so it is given twice as much.
+// What resident memory may grow by between the two measurements. The sanitizer's allocator pads
+// every block and keeps free lists per size class, so it is given twice as much.
 constexpr std::uint64_t kResidentTolerance = (kAddressSanitizer ? 512 : 256) * 1024;
 
 std::string ServiceSanitizerOptions() {
@@ -461,8 +461,7 @@ TEST(Soak, ThousandsOfSweepsWithToolsChecksAndKilledManagersLeaveTheServiceAsItW
 
     // Where the service was after its first sweeps. Resident memory is compared on its
     // anonymous part, the service's own heap and stacks: the pages of its program and
-    // libraries come and go with the page cache. The check table holds only the checks that
-    // run, so it does not grow with the names the test has used.
+    // libraries come and go with the page cache.
     EXPECT_EQ(after.descriptors, before.descriptors);
     EXPECT_EQ(after.threads, before.threads);
     EXPECT_LE(after.anonymous, before.anonymous + kResidentTolerance)
@@ -472,14 +471,8 @@ TEST(Soak, ThousandsOfSweepsWithToolsChecksAndKilledManagersLeaveTheServiceAsItW
     for (const pid_t decoy : decoys) {
         EXPECT_FALSE(run.EndOf(decoy).has_value()) << "decoy " << decoy << " was ended";
     }
-    // The log names a process by its normalized (lower-case) image name: its executable's,
-    // or its command name (the first 15 characters) when the executable can no longer be
-    // read, as for one on its way out.
-    const auto lower = [](std::string text) {
-        std::transform(text.begin(), text.end(), text.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        return text;
-    };
+    // The log names a process by its executable, or by its command name (the first 15
+    // characters) when the executable can no longer be read, as for one on its way out.
     std::map<pid_t, std::vector<const Started*>> ours;
     for (const auto* group : {&soak.Tools(), &soak.Checks()}) {
         for (const Started& started : *group) {
@@ -488,7 +481,7 @@ TEST(Soak, ThousandsOfSweepsWithToolsChecksAndKilledManagersLeaveTheServiceAsItW
     }
     const auto owner = [&](const Termination& ended) -> const Started* {
         for (const Started* started : ours[ended.pid]) {
-            const std::string name = lower(started->name);
+            const std::string name = NormalizeImageName(started->name);
             if (name == ended.name || (ended.name.size() == 15 && name.starts_with(ended.name))) {
                 return started;
             }

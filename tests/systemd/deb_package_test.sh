@@ -1,7 +1,7 @@
 #!/bin/bash
-# The Debian package, built from this build folder, checked by lintian and hardening-check,
-# built twice more from clean folders to the same bytes, then installed, started, upgraded
-# and purged under a real systemd in a container.
+# The Debian package, built from this build folder, checked by lintian, then installed,
+# started, upgraded and purged under a real systemd in a container. In between: hardening-check,
+# and two more builds from clean folders that must give the same bytes.
 #
 #   deb_package_test.sh BUILD_DIR VERSION STANDIN
 #
@@ -20,9 +20,14 @@ parameters=/etc/systemd/system/ostrivan.parameters
 # shellcheck source=container.sh
 source "$OSTRIVAN_CONTAINER_LIBRARY"
 ct_require_tools
-for tool in lintian hardening-check; do
-    command -v $tool >/dev/null || { echo "SKIP: no $tool (packages lintian, devscripts)" >&2; exit "$CT_SKIP"; }
-done
+if ! command -v lintian >/dev/null || ! command -v hardening-check >/dev/null; then
+    echo "SKIP: lintian or hardening-check is missing (Debian packages lintian, devscripts)" >&2
+    exit "$CT_SKIP"
+fi
+# The suite's programs in the container are processes of this machine too: tests from other
+# build folders that end them by name wait for this one, as it waits for them.
+exec 8>/tmp/ostrivan-process-table.lock
+flock 8
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # TEXT holds a line that matches the extended regular expression PATTERN.
 holds() { grep -qE -- "$2" <<<"$1"; }
@@ -75,8 +80,7 @@ echo "$hardening"
 protected() { ! holds "$hardening" '[(]failed[)]$' && [ "$(grep -c ': yes' <<<"$hardening")" -ge 5 ]; }
 check "hardening-check: PIE, stack protector, fortified calls, full RELRO, immediate binding" protected
 
-# --- two builds of o-service and its package from clean folders: the same bytes. The
-# second builds a copy of the tree elsewhere, dated by the commit from outside.
+# --- two builds from clean folders, the second of a copy of the tree dated from outside: the same bytes.
 clean_package() { # SOURCE FOLDER; without the tests, which cpack would build first
     cmake -S "$1" --preset default -B "$2" -DOSTRIVAN_BUILD_TESTS=OFF &&
         cmake --build "$2" --target o-service -j2 &&
@@ -93,11 +97,6 @@ echo "BENCH: two clean builds of o-service and its package $((SECONDS - started)
 same_bytes() { cmp "$1" "$2" || { diffoscope "$1" "$2" | head -80; false; }; }
 check "two clean builds give the same package" \
     same_bytes "$work"/{first,second}/package/ostrivan-service_"${version}"_amd64.deb
-
-# The suite's programs in the container are processes of this machine too: tests from other
-# build folders that end them by name wait for this one, as it waits for them.
-exec 8>/tmp/ostrivan-process-table.lock
-flock 8
 
 # --- in the container
 container_start "$OSTRIVAN_SYSTEMD_TREE_ROOT"

@@ -163,7 +163,6 @@ void PrintTo(const FailingStep& step, std::ostream* out) {
 
 class LoadWithFailingCall : public LoadTest, public ::testing::WithParamInterface<FailingStep> {};
 
-// The service run stays loaded with its timer; a run with an argument never stays resident.
 TEST_P(LoadWithFailingCall, ReportsThenStaysLoadedOnlyWithoutAnArgument) {
     const FailingStep& step = GetParam();
     s.runtime.SetArguments(step.arguments);

@@ -63,7 +63,6 @@ TEST_F(StartWorkersTest, RunningWatcherIsTerminatedAndRelaunchedWith900) {
     EXPECT_EQ(s.runtime.Launches().back().commandLine, Quoted("vantorelle_watcher.exe") + " 900");
 }
 
-// Each launch fails on its own: its box is shown and the start goes on in its order.
 TEST_F(StartWorkersTest, ProgramsThatCannotBeLaunchedAreShownAndTheRestIsStarted) {
     s.runtime.RemoveProgram("o-graphs.exe");
     s.runtime.RemoveProgram("vantorelle_manager.exe");
