@@ -1,5 +1,6 @@
 #include "platform/windows/windows_status_platform.h"
 
+#include "platform/windows/service_state_name.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_service_host.h"
 
@@ -110,27 +111,6 @@ ServiceView ViewOf(DWORD state) {
     }
 }
 
-const char* StateName(DWORD state) {
-    switch (state) {
-    case SERVICE_STOPPED:
-        return "STOPPED";
-    case SERVICE_START_PENDING:
-        return "START_PENDING";
-    case SERVICE_STOP_PENDING:
-        return "STOP_PENDING";
-    case SERVICE_RUNNING:
-        return "RUNNING";
-    case SERVICE_CONTINUE_PENDING:
-        return "CONTINUE_PENDING";
-    case SERVICE_PAUSE_PENDING:
-        return "PAUSE_PENDING";
-    case SERVICE_PAUSED:
-        return "PAUSED";
-    default:
-        return "UNKNOWN";
-    }
-}
-
 std::string WindowsLines(const std::string& text) {
     std::string lines;
     for (const char c : text) {
@@ -216,7 +196,8 @@ ServiceManagerView WindowsStatusPlatform::QueryService() {
     }
     view.state = ViewOf(status.dwCurrentState);
     view.pid = status.dwProcessId;
-    view.detail = std::string("service control manager: ") + StateName(status.dwCurrentState);
+    view.detail =
+        std::string("service control manager: ") + ServiceStateName(status.dwCurrentState);
     return view;
 }
 

@@ -27,6 +27,8 @@
 
 #include <tlhelp32.h>
 
+#include "platform/windows/service_state_name.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -103,27 +105,6 @@ struct ServiceManager {
     }
 };
 
-const char* StateName(DWORD state) {
-    switch (state) {
-    case SERVICE_STOPPED:
-        return "STOPPED";
-    case SERVICE_START_PENDING:
-        return "START_PENDING";
-    case SERVICE_STOP_PENDING:
-        return "STOP_PENDING";
-    case SERVICE_RUNNING:
-        return "RUNNING";
-    case SERVICE_CONTINUE_PENDING:
-        return "CONTINUE_PENDING";
-    case SERVICE_PAUSE_PENDING:
-        return "PAUSE_PENDING";
-    case SERVICE_PAUSED:
-        return "PAUSED";
-    default:
-        return "UNKNOWN";
-    }
-}
-
 // "STATE PID", or "MISSING 0" when the service is not installed.
 std::string QueryState(const std::string& name) {
     ServiceManager scm;
@@ -136,7 +117,8 @@ std::string QueryState(const std::string& name) {
                                 reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
         return "UNKNOWN 0";
     }
-    return std::string(StateName(status.dwCurrentState)) + " " + std::to_string(status.dwProcessId);
+    return std::string(ostrivan::windows::ServiceStateName(status.dwCurrentState)) + " " +
+           std::to_string(status.dwProcessId);
 }
 
 int Start(const std::string& name) {
@@ -160,7 +142,7 @@ int Control(const std::string& name, DWORD code) {
     if (!::ControlService(scm.service, code, &status)) {
         return Fail("ControlService");
     }
-    std::printf("%s\n", StateName(status.dwCurrentState));
+    std::printf("%s\n", ostrivan::windows::ServiceStateName(status.dwCurrentState));
     return kDone;
 }
 

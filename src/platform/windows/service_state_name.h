@@ -1,0 +1,29 @@
+#pragma once
+
+#include <windows.h>
+
+namespace ostrivan::windows {
+
+// A service state by the name the service control manager's tools print for it.
+inline const char* ServiceStateName(DWORD state) {
+    switch (state) {
+    case SERVICE_STOPPED:
+        return "STOPPED";
+    case SERVICE_START_PENDING:
+        return "START_PENDING";
+    case SERVICE_STOP_PENDING:
+        return "STOP_PENDING";
+    case SERVICE_RUNNING:
+        return "RUNNING";
+    case SERVICE_CONTINUE_PENDING:
+        return "CONTINUE_PENDING";
+    case SERVICE_PAUSE_PENDING:
+        return "PAUSE_PENDING";
+    case SERVICE_PAUSED:
+        return "PAUSED";
+    default:
+        return "UNKNOWN";
+    }
+}
+
+} // namespace ostrivan::windows
