@@ -69,7 +69,6 @@ public:
     void Advance(std::chrono::milliseconds by);
     // The wall clock is set back or forth; the monotonic clock stays.
     void SetWallClockBy(std::chrono::milliseconds by) { utc_ += by; }
-    // The wall clock as it stands, read without a call of the form's.
     std::int64_t UtcMilliseconds() const { return utc_.time_since_epoch().count(); }
 
     // --- events the platform's loop would raise

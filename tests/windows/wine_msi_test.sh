@@ -109,8 +109,7 @@ clean_build "$SOURCE_DIR" "$WORK/first" >"$WORK/first.log" 2>&1 || { tail -30 "$
 SOURCE_DATE_EPOCH=$(git -C "$SOURCE_DIR" log -1 --format=%ct)
 clean_build "$WORK/tree" "$WORK/second" >"$WORK/second.log" 2>&1 || { tail -30 "$WORK/second.log"; fail "second build"; }
 pass "two clean builds in $(elapsed "$started")"
-expect_eq "without a certificate the build says once that the files are not signed" 1 \
-    "$(grep -c 'are not signed' "$WORK/first.log")"
+expect_eq "without a certificate the build says once that the files are not signed" 1 "$(grep -c 'are not signed' "$WORK/first.log")"
 for file in o-service.exe "$MSI_NAME"; do
     cmp "$WORK/first/$file" "$WORK/second/$file" ||
         fail "two clean builds differ: $(diffoscope "$WORK/first/$file" "$WORK/second/$file" | head -80)"

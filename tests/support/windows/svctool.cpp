@@ -105,6 +105,8 @@ struct ServiceManager {
     }
 };
 
+constexpr auto StateName = ostrivan::windows::ServiceStateName;
+
 // "STATE PID", or "MISSING 0" when the service is not installed.
 std::string QueryState(const std::string& name) {
     ServiceManager scm;
@@ -117,8 +119,7 @@ std::string QueryState(const std::string& name) {
                                 reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
         return "UNKNOWN 0";
     }
-    return std::string(ostrivan::windows::ServiceStateName(status.dwCurrentState)) + " " +
-           std::to_string(status.dwProcessId);
+    return std::string(StateName(status.dwCurrentState)) + " " + std::to_string(status.dwProcessId);
 }
 
 int Start(const std::string& name) {
@@ -142,7 +143,7 @@ int Control(const std::string& name, DWORD code) {
     if (!::ControlService(scm.service, code, &status)) {
         return Fail("ControlService");
     }
-    std::printf("%s\n", ostrivan::windows::ServiceStateName(status.dwCurrentState));
+    std::printf("%s\n", StateName(status.dwCurrentState));
     return kDone;
 }
 
