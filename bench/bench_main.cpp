@@ -289,18 +289,20 @@ Timings Measure(int repeats, const std::string& folder, bool walks) {
     std::vector<double> kills;
     for (int i = 0; i < repeats; ++i) {
         Replenish();
-        supervisor.Sweep(); // sees the tools that the timed sweep terminates
+        ostrivan::SweepOutcome seen;
+        supervisor.Sweep(seen); // sees the tools that the timed sweep terminates
         Replenish();
         t.terminated = supervisor.State().PendingKills.size();
         // The sweep's own steps one by one, as Sweep() runs them.
         const auto start = Clock::now();
-        supervisor.KillPendingProcesses();
-        supervisor.ReapOverdueChecks();
+        ostrivan::SweepOutcome outcome;
+        supervisor.KillPendingProcesses(outcome);
+        supervisor.ReapOverdueChecks(outcome);
         const auto scan = Clock::now();
-        supervisor.ScanProcesses();
+        supervisor.ScanProcesses(outcome);
         const auto scanned = Clock::now();
         supervisor.KeepManagerAlive();
-        publisher.PublishSweep(supervisor.State(), supervisor.State().LastScan);
+        publisher.PublishSweep(supervisor.State(), outcome.snapshot);
         const auto end = Clock::now();
         sweeps.push_back(std::chrono::duration<double, std::milli>(end - start).count());
         scans.push_back(std::chrono::duration<double, std::milli>(scanned - scan).count());
@@ -348,22 +350,24 @@ void LockProcessTable() {
 }
 
 // One sweep on `count` processes and nothing else, for a profiler:
-//   valgrind --tool=callgrind --toggle-collect='ostrivan::Supervisor::Sweep()' bench --sweep 5000
+//   valgrind --tool=callgrind --toggle-collect='ostrivan::Supervisor::Sweep(*)' bench --sweep 5000
 int ProfileSweep(int count, const std::string& folder) {
     StartIdle(folder, HeavyTable(count));
     ostrivan::posix::PosixProcessApi api;
     BenchRuntime runtime(folder);
     ostrivan::NoActionLog actions;
     ostrivan::Supervisor supervisor(api, runtime, actions);
-    supervisor.Sweep();
+    ostrivan::SweepOutcome first;
+    supervisor.Sweep(first);
     Replenish();
     const std::size_t pending = supervisor.State().PendingKills.size();
     const std::size_t checks = supervisor.State().CheckTable.size() - 1;
     std::fputs("timed sweep begins\n", stderr); // a mark for strace -o
     const auto start = Clock::now();
-    supervisor.Sweep();
+    ostrivan::SweepOutcome timed;
+    supervisor.Sweep(timed);
     std::fputs("timed sweep ends\n", stderr);
-    std::printf("%zu pending, %zu check names tracked\n", pending, checks);
+    std::printf("%zu pending, %zu check runs tracked\n", pending, checks);
     std::printf("sweep @%d: %.3f ms\n", count,
                 std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     KillAll();

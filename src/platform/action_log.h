@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ostrivan {
 
@@ -55,8 +56,9 @@ class ActionLog {
 public:
     virtual ~ActionLog() = default;
     virtual void Record(const ActionRecord& record) noexcept = 0;
-    // One sweep has ended: a platform that sums up routine records writes the sum here.
-    virtual void SweepEnded() noexcept {}
+    // One sweep has ended, with the terminations it recorded: a platform that sums up
+    // routine records writes the sum here.
+    virtual void SweepEnded(const std::vector<ActionRecord>& /*terminations*/) noexcept {}
 };
 
 // Keeps nothing: for tools that drive the supervision without a platform log.

@@ -10,42 +10,30 @@ namespace {
 
 constexpr std::uint32_t kNotNtFamily = 0x80000000u;
 
-// A process that cannot be opened for its termination may still be there, protected.
-Action Unopened(ProcessApi& api, ProcessId processId) {
+// A process that cannot be opened for its termination may still be there, protected; one
+// whose id names another process by now is not.
+Action Unopened(ProcessApi& api, ProcessId processId, const ProcessCheck& isMeant) {
     const ProcessHandle query(api, api.OpenProcess(access::kQueryLimitedInformation, processId));
-    return query.Valid() ? Action::TerminationRefused : Action::AlreadyGone;
-}
-
-// A refused termination of a process that has ended in the meantime is no refusal; the
-// process tells whether it has ended, whatever its exit code.
-Action Unterminated(ProcessApi& api, Handle process) {
-    return api.WaitForSingleObject(process, 0) == kWaitObject0 ? Action::AlreadyGone
-                                                               : Action::TerminationRefused;
+    return query.Valid() && isMeant(query.Get()) ? Action::TerminationRefused : Action::AlreadyGone;
 }
 
 Action OpenAndTerminate(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,
                         const ProcessCheck& isMeant) {
     ProcessHandle process(api, api.OpenProcess(access::kAllAccessNt5, processId));
     if (!process.Valid()) {
-        return Unopened(api, processId);
+        return Unopened(api, processId, isMeant);
     }
     if (!isMeant(process.Get())) {
         return Action::AlreadyGone;
     }
-    return api.TerminateProcess(process.Get(), exitCode) ? Action::Terminated
-                                                         : Unterminated(api, process.Get());
-}
-
-bool Matches(std::string_view name, std::string_view target, NameMatch match) {
-    return match == NameMatch::Exact ? name.size() == target.size() && MatchImageName(name, target)
-                                     : MatchImageName(name, target);
+    return TerminateOutcome(api, process.Get(), exitCode);
 }
 
 // The snapshot's row may be stale by the time its id is opened.
-bool StillNamed(ProcessApi& api, Handle process, std::string_view target, NameMatch match) {
+bool StillNamed(ProcessApi& api, Handle process, std::string_view target) {
     std::string imageName;
     return api.GetProcessImageName(process, imageName) &&
-           Matches(NormalizeImageName(imageName), target, match);
+           MatchImageName(NormalizeImageName(imageName), target);
 }
 
 // The debug privilege of the own token, enabled for as long as one termination takes and
@@ -69,7 +57,7 @@ private:
 
 } // namespace
 
-bool KillApp(ProcessApi& api, std::string_view target, NameMatch match, const KillReport& report) {
+bool KillApp(ProcessApi& api, std::string_view target, const KillReport& report) {
     // An empty target would end with every name and so terminate the whole machine.
     if (target.empty()) {
         return false;
@@ -77,11 +65,11 @@ bool KillApp(ProcessApi& api, std::string_view target, NameMatch match, const Ki
     bool matched = false;
     try {
         for (const auto& row : TakeProcessSnapshot(api)) {
-            if (Matches(row.Name, target, match)) {
+            if (MatchImageName(row.Name, target)) {
                 matched = true;
                 const Action outcome =
                     KillProcessOutcome(api, row.ProcessId, 0, [&](Handle process) {
-                        return StillNamed(api, process, target, match);
+                        return StillNamed(api, process, target);
                     });
                 if (report) {
                     report(row.Name, row.ProcessId, outcome);
@@ -92,6 +80,16 @@ bool KillApp(ProcessApi& api, std::string_view target, NameMatch match, const Ki
         // The callers go on with their next name whatever happened here.
     }
     return matched;
+}
+
+Action TerminateOutcome(ProcessApi& api, Handle process, std::uint32_t exitCode) {
+    if (api.TerminateProcess(process, exitCode)) {
+        return Action::Terminated;
+    }
+    // A refused termination of a process that has ended in the meantime is no refusal; the
+    // process tells whether it has ended, whatever its exit code.
+    return api.WaitForSingleObject(process, 0) == kWaitObject0 ? Action::AlreadyGone
+                                                               : Action::TerminationRefused;
 }
 
 bool KillProcess(ProcessApi& api, ProcessId processId, std::uint32_t exitCode,

@@ -1,6 +1,7 @@
 #include "process/process_probes.h"
 
 #include "platform/handles.h"
+#include "process/kill_app.h"
 #include "process/process_identity.h"
 
 namespace ostrivan {
@@ -32,17 +33,25 @@ std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity) {
     return ReadExitCode(api, identity).value_or(0);
 }
 
-bool ProcessRunning(ProcessApi& api, const ProcessIdentity& identity) {
+bool WaitForProcessEnd(ProcessApi& api, const ProcessIdentity& identity,
+                       std::uint32_t milliseconds) {
     ProcessHandle process(
         api, api.OpenProcess(access::kSynchronize | access::kQueryLimitedInformation, identity.id));
-    return process.Valid() && IsProcess(api, process.Get(), identity) &&
-           api.WaitForSingleObject(process.Get(), 0) == kWaitTimeout;
+    return !process.Valid() || !IsProcess(api, process.Get(), identity) ||
+           api.WaitForSingleObject(process.Get(), milliseconds) != kWaitTimeout;
+}
+
+bool ProcessRunning(ProcessApi& api, const ProcessIdentity& identity) {
+    return !WaitForProcessEnd(api, identity, 0);
 }
 
 Action EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode) {
-    // Terminate alone cannot read the creation time the check needs.
-    ProcessHandle process(
-        api, api.OpenProcess(access::kTerminate | access::kQueryLimitedInformation, identity.id));
+    // Terminate alone cannot read the creation time the check needs, nor ask whether a
+    // process that the platform refused to end has ended already.
+    ProcessHandle process(api,
+                          api.OpenProcess(access::kTerminate | access::kQueryLimitedInformation |
+                                              access::kSynchronize,
+                                          identity.id));
     if (!process.Valid()) {
         // Still there, then the platform refused the access.
         return StillSameProcess(api, identity) ? Action::TerminationRefused : Action::AlreadyGone;
@@ -50,8 +59,7 @@ Action EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_
     if (!IsProcess(api, process.Get(), identity)) {
         return Action::AlreadyGone;
     }
-    return api.TerminateProcess(process.Get(), exitCode) ? Action::Terminated
-                                                         : Action::TerminationRefused;
+    return TerminateOutcome(api, process.Get(), exitCode);
 }
 
 } // namespace ostrivan

@@ -26,8 +26,14 @@ std::uint32_t GetExitStatus(ProcessApi& api, const ProcessIdentity& identity);
 // one that ended with 259 has ended all the same. Never raises.
 bool ProcessRunning(ProcessApi& api, const ProcessIdentity& identity);
 
+// Waits up to `milliseconds` for the process to end; true once it has, or when it cannot be
+// opened any more. Never raises.
+bool WaitForProcessEnd(ProcessApi& api, const ProcessIdentity& identity,
+                       std::uint32_t milliseconds);
+
 // Plain termination without privilege; raises nothing. Tells what became of the process:
-// Terminated, TerminationRefused or AlreadyGone.
+// Terminated, TerminationRefused while it still runs, or AlreadyGone once it has ended (in
+// the meantime, too) or its id names another process.
 Action EndProcess(ProcessApi& api, const ProcessIdentity& identity, std::uint32_t exitCode);
 
 } // namespace ostrivan

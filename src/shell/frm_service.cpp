@@ -168,11 +168,14 @@ void frmService::OnControl(std::int32_t code) {
 }
 
 void frmService::OnTimer() {
-    if (const auto failure = Attempt([&] { supervisor_.Sweep(); })) {
+    SweepOutcome outcome;
+    if (const auto failure = Attempt([&] { supervisor_.Sweep(outcome); })) {
         ErrorReport(*failure);
     }
-    if (const auto failure =
-            publisher_.PublishSweep(supervisor_.State(), supervisor_.State().LastScan)) {
+    // However far the sweep came, the records sum up what it ended and the status file
+    // shows the table it saw.
+    tally_.SweepEnded(outcome.terminations);
+    if (const auto failure = publisher_.PublishSweep(supervisor_.State(), outcome.snapshot)) {
         ErrorReport(*failure);
     }
 }

@@ -100,7 +100,8 @@ StatusReport CollectStatus(const ServiceFacts& facts, const SupervisorState& sta
     }
     for (std::size_t i = 1; i < state.CheckTable.size(); ++i) {
         const CheckRecord& row = state.CheckTable[i];
-        report.checks.push_back(TrackedCheck{row.Name, row.FirstSeenUtc(), row.Overdue != 0});
+        report.checks.push_back(
+            TrackedCheck{row.Process.id, row.Name, row.FirstSeenUtc(), row.Overdue != 0});
     }
     report.terminations = tally.Terminations();
     return report;

@@ -78,9 +78,9 @@ StatusReport ParseReport(const json& root) {
             PendingTool{tool.at("pid").get<ProcessId>(), tool.at("name").get<std::string>()});
     }
     for (const auto& check : root.at("checks")) {
-        report.checks.push_back(TrackedCheck{check.at("name").get<std::string>(),
-                                             check.at("firstSeenUtc").get<std::int64_t>(),
-                                             check.at("overdue").get<bool>()});
+        report.checks.push_back(TrackedCheck{
+            check.at("pid").get<ProcessId>(), check.at("name").get<std::string>(),
+            check.at("firstSeenUtc").get<std::int64_t>(), check.at("overdue").get<bool>()});
     }
     report.terminations = root.at("terminations").get<std::map<std::string, std::uint64_t>>();
     return report;
@@ -99,7 +99,8 @@ std::string StatusJson(const StatusReport& report) {
     }
     json checks = json::array();
     for (const auto& check : report.checks) {
-        checks.push_back({{"name", check.name},
+        checks.push_back({{"pid", check.pid},
+                          {"name", check.name},
                           {"firstSeenUtc", check.firstSeenUtc},
                           {"overdue", check.overdue}});
     }

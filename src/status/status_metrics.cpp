@@ -1,6 +1,8 @@
 #include "status/status_metrics.h"
 
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 
 namespace ostrivan {
 namespace {
@@ -14,8 +16,16 @@ public:
     }
     void Sample(std::int64_t value) { text_ += name_ + " " + std::to_string(value) + "\n"; }
     void Sample(const char* label, const std::string& labelValue, std::int64_t value) {
-        text_ += name_ + "{" + label + "=\"" + Escaped(labelValue) + "\"} " +
-                 std::to_string(value) + "\n";
+        Sample({{label, labelValue}}, value);
+    }
+    void Sample(std::initializer_list<std::pair<const char*, std::string>> labels,
+                std::int64_t value) {
+        std::string pairs;
+        for (const auto& [label, labelValue] : labels) {
+            pairs += (pairs.empty() ? "" : ",") + std::string(label) + "=\"" + Escaped(labelValue) +
+                     "\"";
+        }
+        text_ += name_ + "{" + pairs + "} " + std::to_string(value) + "\n";
     }
     const std::string& Text() const { return text_; }
 
@@ -112,6 +122,15 @@ void SweepFamilies(Exposition& out, const StatusReport& report) {
     out.Sample(static_cast<std::int64_t>(report.checks.size()));
     out.Family("ostrivan_overdue_checks", "gauge", "Tracked check programs marked overdue.");
     out.Sample(overdue);
+    // Overdue runs only: every short run under a label of its own would flood the series.
+    out.Family("ostrivan_overdue_check_first_seen_timestamp_seconds", "gauge",
+               "When each run marked overdue was first seen, in Unix time.");
+    for (const auto& check : report.checks) {
+        if (check.overdue) {
+            out.Sample({{"program", check.name}, {"pid", std::to_string(check.pid)}},
+                       check.firstSeenUtc);
+        }
+    }
     out.Family("ostrivan_terminations_total", "counter",
                "Processes the service terminated since it started, by reason.");
     for (const auto& [reason, count] : report.terminations) {

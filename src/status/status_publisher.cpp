@@ -21,10 +21,14 @@ std::optional<Failure> StatusPublisher::Publish(const std::string& serviceState,
     return Write(state, [this] { return TakeProcessSnapshot(api_); });
 }
 
-std::optional<Failure> StatusPublisher::PublishSweep(const SupervisorState& state,
-                                                     const std::vector<ProcessEntry>& snapshot) {
+std::optional<Failure>
+StatusPublisher::PublishSweep(const SupervisorState& state,
+                              const std::optional<std::vector<ProcessEntry>>& snapshot) {
     facts_.lastSweepUtc = platform_.UtcNow();
-    return Write(state, [&snapshot]() -> const std::vector<ProcessEntry>& { return snapshot; });
+    if (!snapshot) {
+        return Write(state, [this] { return TakeProcessSnapshot(api_); });
+    }
+    return Write(state, [&snapshot]() -> const std::vector<ProcessEntry>& { return *snapshot; });
 }
 
 // `snapshot` is asked only where a status folder is kept.

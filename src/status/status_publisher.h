@@ -23,9 +23,10 @@ public:
 
     // After a change of the service's state; looks at the process table itself.
     std::optional<Failure> Publish(const std::string& serviceState, const SupervisorState& state);
-    // After a sweep, in the state last published, from the snapshot that sweep took.
+    // After a sweep, in the state last published, from the snapshot that sweep took; one
+    // of its own when the sweep took none.
     std::optional<Failure> PublishSweep(const SupervisorState& state,
-                                        const std::vector<ProcessEntry>& snapshot);
+                                        const std::optional<std::vector<ProcessEntry>>& snapshot);
 
 private:
     template <class Snapshot>

@@ -10,7 +10,7 @@
 
 namespace ostrivan {
 
-inline constexpr int kStatusVersion = 1;
+inline constexpr int kStatusVersion = 2;
 
 // The service's own state, as the status file names it.
 inline constexpr const char* kStateStarting = "starting";
@@ -42,7 +42,9 @@ struct PendingTool {
     std::string name;
 };
 
+// One run of a check program; several runs of one name are tracked apart.
 struct TrackedCheck {
+    ProcessId pid = 0;
     std::string name;
     std::int64_t firstSeenUtc = 0;
     bool overdue = false;

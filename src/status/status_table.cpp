@@ -83,8 +83,8 @@ std::string Details(const StatusReading& reading) {
     text += report.pendingTools.empty() ? " none\n" : "\n";
     text += "Tracked checks:";
     for (const auto& check : report.checks) {
-        text += " " + check.name + " (seen " + Duration(now - check.firstSeenUtc) + " ago" +
-                (check.overdue ? ", overdue)" : ")");
+        text += " " + check.name + " (pid " + std::to_string(check.pid) + ", seen " +
+                Duration(now - check.firstSeenUtc) + " ago" + (check.overdue ? ", overdue)" : ")");
     }
     text += report.checks.empty() ? " none\n" : "\n";
     text += "Terminations since start:";

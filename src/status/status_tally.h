@@ -20,7 +20,9 @@ public:
     StatusTally(ActionLog& next, std::function<std::int64_t()> utcNow);
 
     void Record(const ActionRecord& record) noexcept override;
-    void SweepEnded() noexcept override { next_.SweepEnded(); }
+    void SweepEnded(const std::vector<ActionRecord>& terminations) noexcept override {
+        next_.SweepEnded(terminations);
+    }
 
     // Every reason a termination can have, counted from 0.
     const std::map<std::string, std::uint64_t>& Terminations() const { return terminations_; }

@@ -18,13 +18,11 @@ ProcessIdentity Supervisor::LaunchRecorded(std::string_view program, std::string
     return launched;
 }
 
-void Supervisor::KillAppRecorded(std::string_view target, ActionReason reason, NameMatch match,
-                                 std::int64_t firstSeenUtc) {
-    KillApp(process_, target, match, [&](const std::string& name, ProcessId id, Action outcome) {
+void Supervisor::KillAppRecorded(std::string_view target, ActionReason reason) {
+    KillApp(process_, target, [&](const std::string& name, ProcessId id, Action outcome) {
         ActionRecord record;
         record.action = outcome;
         record.reason = reason;
-        record.firstSeenUtc = firstSeenUtc;
         record.program = name;
         record.pid = id;
         log_.Record(record);

@@ -26,24 +26,27 @@ public:
     // Stage one raises; a failed launch in stage two is shown in a message box.
     void StartWorkers(HostFlag& success);
     void StopWorkers();
-    // Steps 2 and 4 raise; steps 1 and 3 absorb their own failures.
-    void Sweep();
+    // Steps 2 and 4 raise; steps 1 and 3 absorb their own failures. What the sweep did is
+    // in `outcome` however it ended.
+    void Sweep(SweepOutcome& outcome);
 
-    void KillPendingProcesses();
-    void ReapOverdueChecks();
-    void ScanProcesses();
-    void TrackCheckProcess(std::string name);
+    void KillPendingProcesses(SweepOutcome& outcome);
+    void ReapOverdueChecks(SweepOutcome& outcome);
+    void ScanProcesses(SweepOutcome& outcome);
+    void TrackCheckProcess(const ProcessIdentity& run, std::string name);
     void KeepManagerAlive();
 
 private:
     // Launches a program of the suite's folder and records it with the reason in `record`.
     ProcessIdentity LaunchRecorded(std::string_view program, std::string_view arguments,
                                    ActionRecord record);
-    // Terminates the manager over its ceiling (`record` holds the reason), and records it.
-    void EndManager(ActionRecord record);
+    // Terminates the manager over its ceiling (`record` holds the reason), records it and
+    // waits a moment for its end; true once it has ended.
+    bool EndManager(ActionRecord record);
+    // Terminates an overdue run through a handle on which it is confirmed, and records it.
+    ActionRecord EndOverdueCheck(const CheckRecord& row);
     // KillApp, each matching process recorded with `reason`.
-    void KillAppRecorded(std::string_view target, ActionReason reason,
-                         NameMatch match = NameMatch::Suffix, std::int64_t firstSeenUtc = 0);
+    void KillAppRecorded(std::string_view target, ActionReason reason);
 
     ProcessApi& process_;
     FormRuntime& runtime_;

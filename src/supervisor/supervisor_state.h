@@ -1,20 +1,24 @@
 #pragma once
 
+#include "platform/action_log.h"
 #include "process/process_identity.h"
 #include "process/process_snapshot.h"
 #include "supervisor/check_clock.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace ostrivan {
 
-// One tracked check program.
+// One tracked run of a check program. Each run is timed on its own: one check program runs
+// for many targets side by side, and a young run must not share an old one's first sighting.
 struct CheckRecord {
     std::string Name;         // normalized image name
     ClockReading FirstSeen;   // what its age is measured from
     std::int16_t Overdue = 0; // -1 once marked
+    ProcessIdentity Process;  // the run: its id with its creation time
 
     // The first sighting in seconds since 1970-01-01 00:00 UTC, as records and status show it.
     std::int64_t FirstSeenUtc() const { return UtcSeconds(FirstSeen.utcMilliseconds); }
@@ -29,8 +33,15 @@ struct SupervisorState {
     std::vector<ProcessIdentity> PendingKills;
     // The manager this service launched last; id 0 when none yet.
     ProcessIdentity ManagerPid;
-    // The process table as the last sweep's scan saw it, for the status file.
-    std::vector<ProcessEntry> LastScan;
+};
+
+// What one sweep did, handed back to whoever ran it: the records and the status file are
+// written from it.
+struct SweepOutcome {
+    // The process table as the scan saw it; nothing when the scan took no snapshot.
+    std::optional<std::vector<ProcessEntry>> snapshot;
+    // The terminations of pending tools and overdue checks, as recorded.
+    std::vector<ActionRecord> terminations;
 };
 
 } // namespace ostrivan

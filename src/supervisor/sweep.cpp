@@ -20,6 +20,9 @@ namespace {
 
 constexpr std::int16_t kMarked = -1;
 constexpr std::int64_t kOverdueMinutes = 3;
+// UNKNOWN in the monitoring-plugin convention the check programs follow: whoever launched a
+// hung check must not read its end as a pass.
+constexpr std::uint32_t kOverdueCheckExitCode = 3;
 
 std::vector<std::string> SplitList(std::string_view text) {
     std::vector<std::string> entries;
@@ -79,38 +82,34 @@ ActionRecord KillPendingProcess(ProcessApi& api, const ProcessIdentity& pending)
     return record;
 }
 
-// Rows whose name no process carries any more go: a later run of that name is another
-// program, timed from its own first sighting, and the table holds only what runs.
-void ForgetEndedChecks(std::vector<CheckRecord>& table, const std::vector<ProcessEntry>& snapshot) {
+// Rows whose run is gone go: a later run of that name is another process, timed from its own
+// first sighting, and the table holds only what runs. A run the scan saw but could not ask
+// for its identity keeps its row.
+void ForgetEndedChecks(std::vector<CheckRecord>& table, const std::vector<ProcessId>& seen) {
     const auto ended = [&](const CheckRecord& row) {
-        return std::none_of(snapshot.begin(), snapshot.end(),
-                            [&](const ProcessEntry& entry) { return entry.Name == row.Name; });
+        return std::find(seen.begin(), seen.end(), row.Process.id) == seen.end();
     };
     table.erase(std::remove_if(table.begin() + 1, table.end(), ended), table.end());
 }
 
 } // namespace
 
-void Supervisor::Sweep() {
-    // However the sweep ends, the log learns that it has.
-    struct SweepEnd {
-        ActionLog& log;
-        ~SweepEnd() { log.SweepEnded(); }
-    } const end{log_};
-    KillPendingProcesses();
-    ReapOverdueChecks();
-    ScanProcesses();
+void Supervisor::Sweep(SweepOutcome& outcome) {
+    KillPendingProcesses(outcome);
+    ReapOverdueChecks(outcome);
+    ScanProcesses(outcome);
     KeepManagerAlive();
 }
 
-void Supervisor::KillPendingProcesses() {
+void Supervisor::KillPendingProcesses(SweepOutcome& outcome) {
     if (ArraySize(state_.PendingKills) < 1) {
         return;
     }
     // One failing id never keeps the others from their termination.
     for (const auto& pending : state_.PendingKills) {
         try {
-            log_.Record(KillPendingProcess(process_, pending));
+            outcome.terminations.push_back(KillPendingProcess(process_, pending));
+            log_.Record(outcome.terminations.back());
         } catch (const Failure&) {
         } catch (const std::bad_alloc&) {
         }
@@ -118,15 +117,13 @@ void Supervisor::KillPendingProcesses() {
     std::vector<ProcessIdentity>().swap(state_.PendingKills);
 }
 
-void Supervisor::ReapOverdueChecks() {
+void Supervisor::ReapOverdueChecks(SweepOutcome& outcome) {
     std::vector<CheckRecord> survivors{CheckRecord{}};
     const std::size_t highest = state_.CheckTable.size() - 1;
     for (std::size_t i = 1; i <= highest; ++i) {
         const CheckRecord& row = state_.CheckTable[i];
         if (row.Overdue != 0) {
-            // That program only: another whose name merely ends the same is not overdue.
-            KillAppRecorded(row.Name, ActionReason::OverdueCheck, NameMatch::Exact,
-                            row.FirstSeenUtc());
+            outcome.terminations.push_back(EndOverdueCheck(row));
         } else {
             survivors.push_back(row);
         }
@@ -138,20 +135,36 @@ void Supervisor::ReapOverdueChecks() {
     }
 }
 
-void Supervisor::ScanProcesses() {
+ActionRecord Supervisor::EndOverdueCheck(const CheckRecord& row) {
+    ActionRecord record;
+    record.reason = ActionReason::OverdueCheck;
+    record.program = row.Name;
+    record.pid = row.Process.id;
+    record.exitCode = kOverdueCheckExitCode;
+    record.firstSeenUtc = row.FirstSeenUtc();
+    // That run only: the other runs of its name are timed on their own.
+    record.action =
+        KillProcessOutcome(process_, row.Process.id, kOverdueCheckExitCode,
+                           [&](Handle run) { return IsProcess(process_, run, row.Process); });
+    log_.Record(record);
+    return record;
+}
+
+void Supervisor::ScanProcesses(SweepOutcome& outcome) {
     // A failure ends the pass quietly; what was recorded so far stays.
     try {
         const std::vector<std::string> shortKillList = SplitList(suite::kShortKillList);
-        const auto snapshot = TryTakeProcessSnapshot(process_);
-        // The status file names what this scan saw; a scan without a snapshot saw nothing.
-        state_.LastScan.clear();
-        if (!snapshot) {
+        outcome.snapshot = TryTakeProcessSnapshot(process_);
+        if (!outcome.snapshot) {
             return;
         }
-        state_.LastScan = std::move(*snapshot);
-        for (const ProcessEntry& entry : state_.LastScan) {
+        std::vector<ProcessId> checksSeen;
+        for (const ProcessEntry& entry : *outcome.snapshot) {
             if (IsTrackedCheckProgram(entry.Name)) {
-                TrackCheckProcess(entry.Name);
+                checksSeen.push_back(entry.ProcessId);
+                if (const auto run = IdentifyProcess(process_, entry.ProcessId)) {
+                    TrackCheckProcess(*run, entry.Name);
+                }
             }
             if (IsShortLivedTool(entry.Name, shortKillList)) {
                 if (const auto identity = IdentifyProcess(process_, entry.ProcessId)) {
@@ -159,25 +172,30 @@ void Supervisor::ScanProcesses() {
                 }
             }
         }
-        ForgetEndedChecks(state_.CheckTable, state_.LastScan);
+        ForgetEndedChecks(state_.CheckTable, checksSeen);
     } catch (const Failure&) {
     } catch (const std::bad_alloc&) {
     }
 }
 
-void Supervisor::TrackCheckProcess(std::string name) {
+void Supervisor::TrackCheckProcess(const ProcessIdentity& run, std::string name) {
     const std::size_t highest = state_.CheckTable.size() - 1;
     for (std::size_t i = 1; i <= highest; ++i) {
         CheckRecord& row = state_.CheckTable[i];
-        if (row.Name == name) {
+        if (row.Process == run) {
             if (MinuteDifference(row.FirstSeen, runtime_.MonotonicNow()) >= kOverdueMinutes) {
                 row.Overdue = kMarked;
             }
             return;
         }
     }
+    // A row of this id with another creation time timed a run that has ended since.
+    auto& table = state_.CheckTable;
+    table.erase(std::remove_if(table.begin() + 1, table.end(),
+                               [&](const CheckRecord& row) { return row.Process.id == run.id; }),
+                table.end());
     state_.CheckTable.push_back(
-        CheckRecord{std::move(name), {runtime_.UtcNow(), runtime_.MonotonicNow()}, 0});
+        CheckRecord{std::move(name), {runtime_.UtcNow(), runtime_.MonotonicNow()}, 0, run});
 }
 
 } // namespace ostrivan

@@ -10,7 +10,7 @@ namespace ostrivan::fakes {
 class FakeActionLog : public ActionLog {
 public:
     void Record(const ActionRecord& record) noexcept override { records_.push_back(record); }
-    void SweepEnded() noexcept override { ++sweepsEnded_; }
+    void SweepEnded(const std::vector<ActionRecord>&) noexcept override { ++sweepsEnded_; }
 
     const std::vector<ActionRecord>& Records() const { return records_; }
     int SweepsEnded() const { return sweepsEnded_; }

@@ -282,11 +282,13 @@ bool FakeProcessApi::TerminateProcess(Handle process, std::uint32_t exitCode) {
     if (target == nullptr || !target->running || target->refusesTermination) {
         return false;
     }
-    target->running = false;
-    target->exitCode = exitCode;
-    target->heldElsewhere = false;
     terminations_.push_back(
         Termination{target->id, exitCode, handles_.at(process).access, privilegeEnabled_});
+    if (!target->endsLate) {
+        target->running = false;
+        target->exitCode = exitCode;
+        target->heldElsewhere = false;
+    }
     return true;
 }
 

@@ -31,6 +31,8 @@ struct FakeProcess {
     // Opens only while the debug privilege is enabled, as a system process would.
     bool needsDebugPrivilege = false;
     bool refusesTermination = false;
+    // Accepts its termination but goes on running until it exits (Exit).
+    bool endsLate = false;
     // Someone else holds a handle, so the process stays openable after it ended.
     bool heldElsewhere = false;
 };

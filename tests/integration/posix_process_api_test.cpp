@@ -2,6 +2,8 @@
 #include "platform/posix/pidfd.h"
 #include "platform/posix/posix_process_api.h"
 #include "posix_test_support.h"
+#include "process/process_identity.h"
+#include "process/process_probes.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -107,6 +109,10 @@ TEST_F(ProcessApiTest, ExitStatusOfAnEndedChildIsItsExitCode) {
     std::uint32_t code = 0;
     ASSERT_TRUE(api_.GetExitCodeProcess(process, code));
     EXPECT_EQ(code, 5U);
+    // Refused is kept for processes that still run: this one has ended, though not reaped.
+    const auto identity = IdentifyProcess(api_, static_cast<ProcessId>(child.Pid()));
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(EndProcess(api_, *identity, 259), Action::AlreadyGone);
     // The question leaves the child to whoever reaps it.
     EXPECT_EQ(WEXITSTATUS(child.Reap()), 5);
     api_.CloseHandle(process);

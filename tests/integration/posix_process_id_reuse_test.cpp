@@ -132,8 +132,9 @@ TEST_F(ProcessIdReuse, APendingKillRecordedForAnEarlierProcessLeavesTheNewOneAlo
     ASSERT_NO_FATAL_FAILURE(StartSecondProcess({}));
     const pid_t b = second_->Pid();
 
+    SweepOutcome outcome;
     supervisor_.State().PendingKills = {stale_};
-    supervisor_.KillPendingProcesses();
+    supervisor_.KillPendingProcesses(outcome);
     EXPECT_TRUE(supervisor_.State().PendingKills.empty());
     // A termination is sent before KillPendingProcesses returns and takes effect within
     // moments; a slow machine can only make this check weaker.
@@ -142,7 +143,7 @@ TEST_F(ProcessIdReuse, APendingKillRecordedForAnEarlierProcessLeavesTheNewOneAlo
 
     // The same tool under its own identity is terminated.
     supervisor_.State().PendingKills = {b_};
-    supervisor_.KillPendingProcesses();
+    supervisor_.KillPendingProcesses(outcome);
     ASSERT_TRUE(Eventually([&] { return Ended(b); }));
     const int status = second_->Reap();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);

@@ -60,7 +60,7 @@ TEST_F(SupervisorTest, EveryActionIsRecordedWithItsReason) {
         {R, ActionReason::ShortLivedTool, "klaxo_msn.exe", "", msn, 0, 0, 0},
         {T, ActionReason::ManagerOverCeiling, manager, "", grown, 259, kOverCeiling, 0},
         {L, ActionReason::ManagerOverCeiling, manager, "", fresh, 0, kOverCeiling, 0},
-        {T, ActionReason::OverdueCheck, "nightly_check.exe", "", check, 0, 0, 1'768'471'230},
+        {T, ActionReason::OverdueCheck, "nightly_check.exe", "", check, 3, 0, 1'768'471'230},
         {T, ActionReason::ShutdownList, "o-alerts.exe", "", alerts, 0, 0, 0},
         {R, ActionReason::ShutdownList, "vantorelle_rule.exe", "", rule, 0, 0, 0},
     };

@@ -143,8 +143,9 @@ const std::vector<Scenario>& Scenarios() {
              s.form.OnStart(success);
              return success;
          }},
-        // A tick with every step busy: rrdtool.exe pending, disk_check.exe overdue,
-        // late_check.exe tracked and seen again, klaxo_msn.exe new, the manager oversized.
+        // A tick with every step busy: rrdtool.exe pending, a run of disk_check.exe overdue,
+        // one of late_check.exe tracked and seen again, klaxo_msn.exe new, the manager
+        // oversized.
         {"Sweep",
          [](fakes::FakeService& s) {
              s.form.Load();
@@ -498,15 +499,16 @@ std::vector<Row> StartRows() {
 }
 
 std::vector<Row> SweepRows() {
-    // rrdtool.exe (pending) and disk_check.exe (overdue) terminated with 0, the oversized
-    // manager with 259 and launched again; one snapshot to reap, one to scan.
-    const Outcome swept = Outcome().Exits({0, 0, 259}).Reaches({kLaunchManager}).Snapshots(2);
-    const Outcome toolSpared = swept.Exits({0, 259});
+    // rrdtool.exe (pending) terminated with 0, the overdue run of disk_check.exe with 3, the
+    // oversized manager with 259 and launched again once it has ended; one snapshot, to scan.
+    const Outcome swept = Outcome().Exits({0, 3, 259}).Reaches({kLaunchManager}).Snapshots(1);
+    const Outcome toolSpared = swept.Exits({3, 259});
     const Outcome checkSpared = swept.Exits({0, 259});
     // The keeper reads the manager as ended: launched again without a termination.
-    const Outcome managerTakenForEnded = swept.Exits({0, 0});
-    const Outcome managerLeftAlone = Outcome().Exits({0, 0}).Skips({kLaunchManager}).Snapshots(2);
-    const Outcome launchFailed = swept.Exits({0, 0, 259}).Reaches({});
+    const Outcome managerTakenForEnded = swept.Exits({0, 3});
+    // Left running, or its termination refused: no second manager beside it.
+    const Outcome managerLeftAlone = swept.Exits({0, 3}).Reaches({}).Skips({kLaunchManager});
+    const Outcome launchFailed = swept.Reaches({});
 
     Matrix m("Sweep");
     m.NoFault(swept)
@@ -524,46 +526,46 @@ std::vector<Row> SweepRows() {
         .OutOfMemory("GetProcessCreationTime", 1, toolSpared)
         .OutOfMemory("LookupPrivilegeValueA", 1, toolSpared)
         .OutOfMemory("TerminateProcess", 1, toolSpared)
-        // Step 2, ReapOverdueChecks: KillApp("disk_check.exe"), disk_check.exe the 6th row.
-        .Fails("CreateToolhelp32Snapshot", 1, checkSpared)
-        .Fails("Process32First", 1, checkSpared)
-        .Fails("Process32Next", 1, 5, checkSpared)
-        .Fails("Process32Next", 6, 8, swept)
+        // Step 2, ReapOverdueChecks: the overdue run, confirmed on the handle that ends it.
         .Fails("OpenProcessToken", 2, checkSpared)
         .Fails("LookupPrivilegeValueA", 2, checkSpared)
         .Fails("AdjustTokenPrivileges", 3, checkSpared)
         .Fails("OpenProcess", 3, checkSpared)
-        .Fails("GetProcessImageName", 2, checkSpared) // the name checked on the handle
+        .Fails("GetProcessCreationTime", 2, checkSpared)
         .Fails("TerminateProcess", 2, checkSpared)
         .Fails("AdjustTokenPrivileges", 4, swept.PrivilegeLeftEnabled())
-        .OutOfMemory("Process32Next", 3, checkSpared)
+        // An error in the walk ends the tick: no scan, no keeper.
+        .OutOfMemory("GetProcessCreationTime", 2,
+                     Outcome().Exits({0}).Reports(kOutOfMemory).Skips({kLaunchManager}))
         // Step 3, ScanProcesses: ends quietly, the keeper still runs.
-        .Fails("CreateToolhelp32Snapshot", 2, swept)
-        .Fails("Process32First", 2, swept)
-        .Fails("Process32Next", 9, 15, swept)
-        .Fails("MonotonicNow", 1, swept) // seeing late_check.exe again
-        .Fails("OpenProcess", 4, swept)  // identifying klaxo_msn.exe
-        .Fails("GetProcessCreationTime", 2, swept)
+        .Fails("CreateToolhelp32Snapshot", 1, swept)
+        .Fails("Process32First", 1, swept)
+        .Fails("Process32Next", 1, 7, swept)
+        .Fails("OpenProcess", 4, swept) // identifying late_check.exe
+        .Fails("GetProcessCreationTime", 3, swept)
+        .Fails("MonotonicNow", 1, swept) // seeing it again
+        .Fails("OpenProcess", 5, swept)  // identifying klaxo_msn.exe
+        .Fails("GetProcessCreationTime", 4, swept)
         .OutOfMemory("MonotonicNow", 1, swept)
-        .OutOfMemory("GetProcessCreationTime", 2, swept)
-        // Step 4, KeepManagerAlive: exit status, working set and EndProcess, each on a
-        // handle of its own that first confirms the manager's identity; then the launch,
-        // which brings the new manager's identity with it.
-        .Fails("OpenProcess", 5, managerTakenForEnded)
-        .Fails("GetProcessCreationTime", 3, managerTakenForEnded)
-        .Fails("WaitForSingleObject", 1, managerTakenForEnded)
-        .Fails("OpenProcess", 6, managerLeftAlone)
-        .Fails("GetProcessCreationTime", 4, managerLeftAlone)
-        .Fails("GetProcessMemoryInfo", 1, managerLeftAlone)
-        // A termination refused: launched anyway.
-        .Fails("OpenProcess", 7, managerTakenForEnded)
+        .OutOfMemory("GetProcessCreationTime", 3, swept)
+        // Step 4, KeepManagerAlive: running, working set and EndProcess, each on a handle of
+        // its own that first confirms the manager's identity; the wait for its end; then the
+        // launch, which brings the new manager's identity with it.
+        .Fails("OpenProcess", 6, managerTakenForEnded)
         .Fails("GetProcessCreationTime", 5, managerTakenForEnded)
-        .Fails("TerminateProcess", 3, managerTakenForEnded)
+        .Fails("WaitForSingleObject", 1, managerTakenForEnded)
+        .Fails("OpenProcess", 7, managerLeftAlone)
+        .Fails("GetProcessCreationTime", 6, managerLeftAlone)
+        .Fails("GetProcessMemoryInfo", 1, managerLeftAlone)
+        .Fails("OpenProcess", 8, managerLeftAlone) // still there: refused
+        .Fails("GetProcessCreationTime", 7, managerTakenForEnded)
+        .Fails("TerminateProcess", 3, managerLeftAlone)
+        .Fails("OpenProcess", 9, swept) // no handle to wait on: ended
         .Fails("ApplicationFolder", 1,
                launchFailed.Reports(Failed("ApplicationFolder")).Skips({kLaunchManager}))
         .Fails("LaunchProgram", 1, launchFailed.Reports(Failed("LaunchProgram")))
-        .OutOfMemory("OpenProcess", 5,
-                     swept.Exits({0, 0}).Reports(kOutOfMemory).Reaches({}).Skips({kLaunchManager}))
+        .OutOfMemory("OpenProcess", 6,
+                     swept.Exits({0, 3}).Reports(kOutOfMemory).Reaches({}).Skips({kLaunchManager}))
         .OutOfMemory("LaunchProgram", 1, launchFailed.Reports(kOutOfMemory));
     return m.Rows();
 }

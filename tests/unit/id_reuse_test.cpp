@@ -61,7 +61,7 @@ TEST(IdReuseBetweenCheckAndTermination, OverdueCheckProgram) {
             Sweep(s, 3min);
             return check;
         },
-        0);
+        3);
 }
 
 TEST(IdReuseBetweenCheckAndTermination, ManagerPastItsCeiling) {

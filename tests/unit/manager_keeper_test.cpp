@@ -47,7 +47,8 @@ TEST_F(ManagerKeeperTest, ManagerAtTheCeilingIsLeftAndOneByteMoreIsRestarted) {
     const auto& end = s.processes.Terminations()[0];
     EXPECT_EQ(end.id, first);
     EXPECT_EQ(end.exitCode, 259u);
-    EXPECT_EQ(end.access, access::kTerminate | access::kQueryLimitedInformation);
+    EXPECT_EQ(end.access,
+              access::kTerminate | access::kQueryLimitedInformation | access::kSynchronize);
     EXPECT_FALSE(end.withDebugPrivilege);
     EXPECT_EQ(s.processes.OpenHandleCount(), 0u);
 }
@@ -87,16 +88,29 @@ TEST_F(ManagerKeeperTest, ManagerThatEndedWithTheRunningCodeCountsAsEnded) {
     EXPECT_EQ(ManagerLaunches(), 2u);
 }
 
-TEST_F(ManagerKeeperTest, RefusedTerminationIsFollowedByASecondLaunch) {
-    const ProcessId first = ManagerAfterTick();
-    s.processes.At(first).workingSet = kCeiling + 1;
-    s.processes.At(first).refusesTermination = true;
-    const ProcessId second = ManagerAfterTick();
-    EXPECT_NE(second, first);
-    EXPECT_TRUE(s.processes.IsRunning(first));
-    // The first one now runs unwatched.
-    EXPECT_EQ(ManagerAfterTick(), second);
-    EXPECT_EQ(ManagerLaunches(), 2u);
+// One manager at a time: none is launched beside one whose termination was refused or is
+// still under way when the sweep's wait ends; a later sweep tries again, then replaces it.
+TEST_F(ManagerKeeperTest, NextManagerIsLaunchedOnlyOnceTheLastHasEnded) {
+    for (const bool refused : {true, false}) {
+        const ProcessId first = ManagerAfterTick();
+        fakes::FakeProcess& manager = s.processes.At(first);
+        manager.workingSet = kCeiling + 1;
+        (refused ? manager.refusesTermination : manager.endsLate) = true;
+        const std::size_t launches = ManagerLaunches();
+        EXPECT_EQ(ManagerAfterTick(), first) << refused;
+        EXPECT_EQ(ManagerLaunches(), launches) << refused;
+        EXPECT_EQ(s.actions.Records().back().action,
+                  refused ? Action::TerminationRefused : Action::Terminated);
+        EXPECT_EQ(s.actions.Records().back().reason, ActionReason::ManagerOverCeiling);
+        if (refused) {
+            s.processes.At(first).refusesTermination = false; // tried again, and ended
+        } else {
+            s.processes.Exit(first, kStillActive);
+        }
+        EXPECT_NE(ManagerAfterTick(), first) << refused;
+        EXPECT_FALSE(s.processes.IsRunning(first));
+        EXPECT_EQ(ManagerLaunches(), launches + 1) << refused;
+    }
 }
 
 TEST_F(ManagerKeeperTest, MissingManagerIsReportedEverySweepAndTheIdIsKept) {

@@ -117,22 +117,29 @@ TEST_F(ProbeTest, EndProcessTerminatesWithTheGivenCodeAndNoPrivilege) {
     ASSERT_EQ(api.Terminations().size(), 1u);
     EXPECT_EQ(api.Terminations()[0].id, id);
     EXPECT_EQ(api.Terminations()[0].exitCode, kStillActive);
-    EXPECT_EQ(api.Terminations()[0].access, access::kTerminate | access::kQueryLimitedInformation);
+    EXPECT_EQ(api.Terminations()[0].access,
+              access::kTerminate | access::kQueryLimitedInformation | access::kSynchronize);
     EXPECT_EQ(api.Calls("OpenProcessToken"), 0);
     EXPECT_THAT(api.PrivilegeChanges(), IsEmpty());
 }
 
-TEST_F(ProbeTest, EndProcessIsSilentWhenNothingCanBeDone) {
-    const ProcessId gone = api.Add("a.exe");
-    api.Remove(gone);
+// Refused is kept for a process that still runs: one that ended before the termination
+// reached it (still held open, as a zombie is on Linux) has gone.
+TEST_F(ProbeTest, EndProcessTellsWhatBecameOfTheProcessAndRaisesNothing) {
+    const ProcessIdentity gone = Identity(api.Add("a.exe"));
+    api.Remove(gone.id);
+    const ProcessIdentity ended = Identity(api.Add("b.exe"));
+    api.Exit(ended.id, 0, /*heldElsewhere=*/true);
     FakeProcess stubborn;
     stubborn.refusesTermination = true;
-    const ProcessId refused = api.Add(stubborn).id;
+    const ProcessIdentity refused = Identity(api.Add(stubborn).id);
 
-    EXPECT_NO_THROW(EndProcess(api, Identity(gone), 259));
-    EXPECT_NO_THROW(EndProcess(api, Identity(refused), 259));
-    EXPECT_TRUE(api.IsRunning(refused));
+    EXPECT_EQ(EndProcess(api, gone, 259), Action::AlreadyGone);
+    EXPECT_EQ(EndProcess(api, ended, 259), Action::AlreadyGone);
+    EXPECT_EQ(EndProcess(api, refused, 259), Action::TerminationRefused);
+    EXPECT_TRUE(api.IsRunning(refused.id));
     EXPECT_THAT(api.Terminations(), IsEmpty());
+    EXPECT_EQ(EndProcess(api, Identity(api.Add("c.exe")), 259), Action::Terminated);
 }
 
 // --- AppFolder and Launch

@@ -22,7 +22,7 @@ TEST_F(SupervisorTest, StatusFileHoldsTheSweepsSnapshotAndTablesAndAFailedWriteI
     const ProcessId manager = s.form.State().ManagerPid.id;
     s.processes.At(manager).workingSet = 123'456'789;
     const ProcessId tool = s.processes.Add("rrdtool.exe");
-    s.processes.Add("disk_check.exe");
+    const ProcessId check = s.processes.Add("disk_check.exe");
     const int snapshots = Snapshots();
     Tick();
     EXPECT_EQ(Snapshots(), snapshots + 1); // the status reuses the sweep's own snapshot
@@ -32,7 +32,8 @@ TEST_F(SupervisorTest, StatusFileHoldsTheSweepsSnapshotAndTablesAndAFailedWriteI
     EXPECT_EQ(status["pendingTools"],
               json::parse(R"([{"pid":)" + std::to_string(tool) + R"(,"name":"rrdtool.exe"}])"));
     EXPECT_EQ(status["checks"],
-              json::parse(R"([{"name":"disk_check.exe","firstSeenUtc":)" +
+              json::parse(R"([{"pid":)" + std::to_string(check) +
+                          R"(,"name":"disk_check.exe","firstSeenUtc":)" +
                           std::to_string(s.status.UtcNow()) + R"(,"overdue":false}])"));
 
     for (const bool fail : {true, true, false, true}) {

@@ -2,6 +2,7 @@
 
 #include "platform/action_text.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace ostrivan::windows {
@@ -26,30 +27,35 @@ void WindowsActionLog::Record(const ActionRecord& record) noexcept {
         } else if (record.action == Action::Terminated &&
                    record.reason == ActionReason::OverdueCheck) {
             eventLog_.Write(kEventKindInformation, kEventOverdueCheckEnded, ActionText(record));
-        } else if (record.action == Action::Terminated &&
-                   record.reason == ActionReason::ShortLivedTool) {
-            for (auto& [name, count] : tools_) {
-                if (name == record.program) {
-                    ++count;
-                    return;
-                }
-            }
-            tools_.emplace_back(record.program, 1);
         }
     } catch (const std::exception&) {
         // A record that cannot be written is lost; the supervision goes on.
     }
 }
 
-void WindowsActionLog::SweepEnded() noexcept {
+void WindowsActionLog::SweepEnded(const std::vector<ActionRecord>& terminations) noexcept {
     try {
-        if (!tools_.empty()) {
+        // Short-lived tools ended in this sweep: name and count, in the order first ended.
+        std::vector<std::pair<std::string, std::size_t>> tools;
+        for (const auto& record : terminations) {
+            if (record.action != Action::Terminated ||
+                record.reason != ActionReason::ShortLivedTool) {
+                continue;
+            }
+            const auto same = [&](const auto& tool) { return tool.first == record.program; };
+            if (const auto found = std::find_if(tools.begin(), tools.end(), same);
+                found != tools.end()) {
+                ++found->second;
+            } else {
+                tools.emplace_back(record.program, 1);
+            }
+        }
+        if (!tools.empty()) {
             eventLog_.Write(kEventKindInformation, kEventShortLivedTools,
-                            ShortLivedToolsText(tools_));
+                            ShortLivedToolsText(tools));
         }
     } catch (const std::exception&) {
     }
-    tools_.clear();
 }
 
 } // namespace ostrivan::windows

@@ -20,12 +20,10 @@ public:
     explicit WindowsActionLog(EventLog& eventLog) : eventLog_(eventLog) {}
 
     void Record(const ActionRecord& record) noexcept override;
-    void SweepEnded() noexcept override;
+    void SweepEnded(const std::vector<ActionRecord>& terminations) noexcept override;
 
 private:
     EventLog& eventLog_;
-    // Short-lived tools ended in this sweep: name and count, in the order first ended.
-    std::vector<std::pair<std::string, std::size_t>> tools_;
 };
 
 // "Ended 3 short-lived tools: rrdtool.exe (2), klaxo_msn.exe (1)".
