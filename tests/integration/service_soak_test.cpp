@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -224,8 +225,8 @@ class Soak {
 public:
     Soak(SuiteRun& run, ServiceClock& clock, std::uint64_t seed)
         : run_(run), clock_(clock), log_(run.RunFolder() + "/stderr.txt", clock), random_(seed) {
-        // One copy of the stand-in that every check program is a hard link of, so that each
-        // check can have a name of its own without a copy of its own.
+        // One copy of the stand-in that every check program is a hard link of, so that the
+        // check names need no copy of their own.
         template_ = run.RunFolder() + "/check-template";
         fs::copy_file(STANDIN_PATH, template_);
     }
@@ -235,6 +236,8 @@ public:
     const std::vector<Started>& Tools() const { return tools_; }
     std::size_t ManagerKills() const { return managerKills_; }
     std::size_t Stragglers() const { return stragglers_; }
+    // Checks started while another run of their name was running.
+    std::size_t Overlaps() const { return overlaps_; }
     const std::set<pid_t>& KilledManagers() const { return killedManagers_; }
 
     // Runs random traffic until the service has swept `sweeps` times in all.
@@ -312,13 +315,19 @@ private:
             const double before = Now();
             tools_.push_back(Started{name, run_.StartExtra(name), before, endBy, {}});
         }
-        // Checks: each under a name of its own, so that no row of an earlier program
-        // decides when it ends. A third are ended by the test within ten sweeps; the rest
-        // run until the service ends them.
-        if (Alive(checks_) < 4 && Chance(0.05)) {
-            char name[32];
-            std::snprintf(name, sizeof name, "c%05zu_check.exe", checks_.size());
-            fs::create_hard_link(template_, run_.Folder() + "/" + name);
+        // Checks: a few names, each run for many targets side by side, so that runs of one
+        // name overlap: none may be ended before three minute boundaries of its own. A third
+        // are ended by the test within ten sweeps; the rest run until the service ends them.
+        if (Alive(checks_) < 6 && Chance(0.05)) {
+            static const std::array<const char*, 3> kChecks = {"ping_check.exe", "disk_check.exe",
+                                                               "PING_CHECK.EXE"};
+            const char* name = kChecks[std::uniform_int_distribution<std::size_t>(0, 2)(random_)];
+            if (!fs::exists(run_.Folder() + "/" + name)) {
+                fs::create_hard_link(template_, run_.Folder() + "/" + name);
+            }
+            overlaps_ += std::any_of(checks_.begin(), checks_.end(), [&](const Started& other) {
+                return !other.status && NormalizeImageName(other.name) == NormalizeImageName(name);
+            });
             const double endBy = Chance(1.0 / 3) ? Now() + Uniform(0, 10 * sweep) : 0;
             const double before = Now();
             checks_.push_back(Started{name, run_.StartExtra(name), before, endBy, {}});
@@ -371,6 +380,7 @@ private:
     std::vector<Started> checks_;
     std::size_t managerKills_ = 0;
     std::size_t stragglers_ = 0;
+    std::size_t overlaps_ = 0;
     std::set<pid_t> killedManagers_;
 };
 
@@ -489,14 +499,14 @@ TEST(Soak, ThousandsOfSweepsWithToolsChecksAndKilledManagersLeaveTheServiceAsItW
         return nullptr;
     };
     std::set<std::pair<std::string, pid_t>> terminated;
-    std::map<std::string, const Termination*> checkEnds;
+    std::map<const Started*, const Termination*> checkEnds;
     for (const Termination& ended : soak.Log().Terminations()) {
         const Started* started = owner(ended);
         EXPECT_NE(started, nullptr)
             << "terminated " << ended.name << " (pid " << ended.pid << "), not the test's";
         if (started != nullptr) {
             terminated.emplace(started->name, started->pid);
-            checkEnds.emplace(started->name, &ended);
+            checkEnds.emplace(started, &ended);
         }
     }
     // Nobody but the service kills the test's tools and checks with SIGKILL, and it logs
@@ -529,7 +539,7 @@ TEST(Soak, ThousandsOfSweepsWithToolsChecksAndKilledManagersLeaveTheServiceAsItW
     std::map<std::int64_t, std::size_t> boundaryCounts;
     std::size_t checksEndedByTest = 0;
     for (const Started& check : soak.Checks()) {
-        const auto found = checkEnds.find(check.name);
+        const auto found = checkEnds.find(&check);
         if (found == checkEnds.end()) {
             checksEndedByTest += KilledBy(check.status, SIGTERM) ? 1 : 0;
             continue;
@@ -539,7 +549,8 @@ TEST(Soak, ThousandsOfSweepsWithToolsChecksAndKilledManagersLeaveTheServiceAsItW
         const std::int64_t boundaries =
             MinuteOf(static_cast<double>(found->second->stamp)) - MinuteOf(startedAt);
         ++boundaryCounts[boundaries];
-        EXPECT_GE(boundaries, 3) << check.name << " ended after " << boundaries
+        EXPECT_GE(boundaries, 3) << check.name << " (pid " << check.pid << ") ended after "
+                                 << boundaries
                                  << " minute boundaries (started at faked time >= " << std::fixed
                                  << startedAt << ", ended at " << found->second->stamp << ")";
     }
@@ -552,11 +563,13 @@ TEST(Soak, ThousandsOfSweepsWithToolsChecksAndKilledManagersLeaveTheServiceAsItW
     // The run did what it is meant to.
     EXPECT_GE(soak.Log().Sweeps(), kWarmUpSweeps + sweeps);
     EXPECT_GE(checksEndedByService, sweeps / 20);
+    EXPECT_GE(soak.Overlaps(), sweeps / 20);
     EXPECT_GE(toolsEndedByService, sweeps / 20);
     EXPECT_GE(soak.ManagerKills(), sweeps / 200);
 
     std::cout << "soak: " << soak.Log().Sweeps() << " sweeps in " << wall << " s; "
-              << soak.Checks().size() << " checks (" << checksEndedByService
+              << soak.Checks().size() << " checks (" << soak.Overlaps()
+              << " beside a run of their name, " << checksEndedByService
               << " ended by the service, " << checksEndedByTest << " by the test), "
               << soak.Tools().size() << " tools (" << toolsEndedByService
               << " ended by the service), " << soak.ManagerKills() << " managers killed ("

@@ -85,6 +85,27 @@ TEST(Sweep, EndsACheckProgramAfterThreeMinuteBoundariesAndLeavesSecurityChecksAl
     EXPECT_FALSE(run.EndOf(renamed).has_value());
 }
 
+// One check program runs for many targets: runs of a minute each, always two of them side by
+// side, for eight minutes. None of them is ended; a hung run of the same name is.
+TEST(Sweep, EndsTheHungRunOfACheckProgramAndNoneOfItsShortRuns) {
+    SuiteRun run(Counting());
+    ASSERT_TRUE(run.WaitForLog("launched vantorelle_watcher.exe"));
+    const pid_t hung = run.StartExtra("ping_check.exe");
+    std::vector<pid_t> runs;
+    for (int halfMinute = 0; halfMinute < 16; ++halfMinute) {
+        // The extras keep real time: a second is a minute of the service's.
+        runs.push_back(run.StartExtra("ping_check.exe", {"exit=0", "after=1000"}));
+        std::this_thread::sleep_for(500ms);
+    }
+    ASSERT_TRUE(Eventually([&] { return KilledBySignal(run, hung); }));
+    EXPECT_TRUE(run.WaitForLog("terminated ping_check.exe (pid " + std::to_string(hung) +
+                               ", exit code 3)"));
+    for (const pid_t short_run : runs) {
+        ASSERT_TRUE(Eventually([&] { return run.EndOf(short_run).has_value(); }));
+        EXPECT_FALSE(KilledBySignal(run, short_run)) << short_run;
+    }
+}
+
 TEST(Sweep, RelaunchesTheManagerAfterItWasKilled) {
     SuiteRun run;
     ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_manager.exe").size() == 1; }));
