@@ -439,11 +439,11 @@ int main(int argc, char** argv) {
     }
     for (int k = 0; k < 2; ++k) {
         std::printf("sweep @%d: each timed sweep terminated %zu pending tools and tracked %zu "
-                    "check names\n",
+                    "check runs\n",
                     counts[k], at[k].terminated, at[k].tracked);
     }
     std::printf("sweep @5000/5 tools: each timed sweep terminated %zu pending tools and tracked "
-                "%zu check names\n",
+                "%zu check runs\n",
                 ordinary.terminated, ordinary.tracked);
     if (idle.valid) {
         std::printf("idle service: %llu wake-ups in %.0f s between two ticks (target 0), "
