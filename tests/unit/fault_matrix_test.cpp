@@ -143,9 +143,8 @@ const std::vector<Scenario>& Scenarios() {
              s.form.OnStart(success);
              return success;
          }},
-        // A tick with every step busy: rrdtool.exe pending, a run of disk_check.exe overdue,
-        // one of late_check.exe tracked and seen again, klaxo_msn.exe new, the manager
-        // oversized.
+        // A tick with every step busy: rrdtool.exe pending, disk_check.exe overdue,
+        // late_check.exe tracked and seen again, klaxo_msn.exe new, the manager oversized.
         {"Sweep",
          [](fakes::FakeService& s) {
              s.form.Load();
