@@ -320,7 +320,7 @@ waiter=$!
 tool tick "$CAPTION" >/dev/null
 tool tick "$CAPTION" >/dev/null
 wait "$waiter" || fail "the overdue check program was left running"
-expect_eq "the overdue check program is terminated (KillApp's exit code 0)" 0 "$(cat "$WORK/check_exit")"
+expect_eq "the overdue check program is terminated with exit code 3 (UNKNOWN)" 3 "$(cat "$WORK/check_exit")"
 
 # ---------------------------------------------------------------------------------------
 log "stopping the service"
