@@ -5,15 +5,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -83,7 +87,7 @@ std::vector<pid_t> ProcessesUnder(const std::string& folder) {
     return found;
 }
 
-std::vector<std::string> ServiceEnvironment(const std::string& units, const RunOptions& options) {
+std::vector<std::string> ServiceEnvironment(const std::string& root, const RunOptions& options) {
     std::vector<std::string> environment;
     for (char** variable = environ; *variable != nullptr; ++variable) {
         const std::string text = *variable;
@@ -94,12 +98,13 @@ std::vector<std::string> ServiceEnvironment(const std::string& units, const RunO
         }
         environment.push_back(text);
     }
-    // The first of two equal names wins: a test's own unit folder replaces the run's.
-    const bool ownUnitFolder = std::ranges::any_of(options.environment, [](const auto& variable) {
-        return variable.first == "OSTRIVAN_UNIT_DIR";
-    });
-    if (!ownUnitFolder) {
-        environment.push_back("OSTRIVAN_UNIT_DIR=" + units);
+    // The first of two equal names wins: a test's own folders replace the run's.
+    for (const auto& [name, folder] : {std::pair{"OSTRIVAN_UNIT_DIR", root + "/units"},
+                                       std::pair{"OSTRIVAN_LOCK_DIR", root + "/lock"}}) {
+        if (std::ranges::none_of(options.environment,
+                                 [&](const auto& variable) { return variable.first == name; })) {
+            environment.push_back(std::string(name) + "=" + folder);
+        }
     }
     if (options.speed > 1) {
         environment.push_back(std::string("LD_PRELOAD=") + FAKETIME_LIBRARY);
@@ -111,8 +116,32 @@ std::vector<std::string> ServiceEnvironment(const std::string& units, const RunO
     return environment;
 }
 
+// A fork that sets a filter before its exec (no other way to set one): pidfd_open fails
+// with EPERM there, everything else is allowed. 0, or the errno value of the fork.
+int ForkDenyingPidfdOpen(pid_t& pid, const std::string& program, char* const argv[],
+                         char* const envp[], int in, int out, int err) {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog filtered{sizeof filter / sizeof filter[0], filter};
+    pid = ::fork();
+    if (pid == 0) {
+        if (::dup2(in, 0) >= 0 && ::dup2(out, 1) >= 0 && ::dup2(err, 2) >= 0 && ::setsid() >= 0 &&
+            ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filtered) == 0) {
+            ::execve(program.c_str(), argv, envp);
+        }
+        ::_exit(127);
+    }
+    return pid < 0 ? errno : 0;
+}
+
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments,
-            const std::vector<std::string>& environment, int in, int out, int err) {
+            const std::vector<std::string>& environment, int in, int out, int err,
+            bool denyPidfdOpen = false) {
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, in, 0);
@@ -133,7 +162,9 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
     envp.push_back(nullptr);
     pid_t pid = 0;
     const int error =
-        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+        denyPidfdOpen
+            ? ForkDenyingPidfdOpen(pid, program, argv.data(), envp.data(), in, out, err)
+            : ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
@@ -202,8 +233,8 @@ void SuiteRun::Start() {
     std::vector<std::string> arguments{folder_ + "/o-service"};
     arguments.insert(arguments.end(), options_.arguments.begin(), options_.arguments.end());
     try {
-        service_ =
-            Spawn(arguments[0], arguments, ServiceEnvironment(units_, options_), in, out, err);
+        service_ = Spawn(arguments[0], arguments, ServiceEnvironment(root_, options_), in, out, err,
+                         options_.denyPidfdOpen);
     } catch (...) {
         if (options_.terminal == nullptr) {
             ::close(in);
