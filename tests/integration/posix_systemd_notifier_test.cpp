@@ -1,8 +1,12 @@
+#include "platform/posix/event_loop.h"
+#include "platform/posix/interval_timer.h"
+#include "platform/posix/posix_form_runtime.h"
 #include "platform/posix/spawn.h"
 #include "platform/posix/systemd_notifier.h"
 #include "platform/posix/unique_fd.h"
 #include "posix_test_support.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -11,6 +15,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -32,9 +38,10 @@ public:
         bound_ = ::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
     }
     bool Bound() const { return bound_; }
-    std::string Receive() {
+    int Fd() const { return socket_.Get(); }
+    std::string Receive(int milliseconds = 10000) {
         pollfd ready{socket_.Get(), POLLIN, 0};
-        if (::poll(&ready, 1, 10000) != 1) {
+        if (::poll(&ready, 1, milliseconds) != 1) {
             return "(nothing)";
         }
         char buffer[512];
@@ -95,6 +102,76 @@ TEST(SystemdNotifier, DoesNothingWithoutASocket) {
     ::unsetenv("NOTIFY_SOCKET");
     EXPECT_FALSE(SystemdNotifier::FromEnvironment().Active());
     SystemdNotifier().Send("READY=1"); // harmless
+}
+
+// The service's loop and form runtime under a watchdog of `watchdogMicroseconds`, with
+// systemd's end of the socket; the loop quits after at most 10 s.
+class Watchdog : public ::testing::Test, public FormEvents {
+protected:
+    void SetUp() override { testing::DrainLoopSignals(); }
+    void TearDown() override { testing::DrainLoopSignals(); }
+    void OnTimer() override { onTimer(); }
+    void OnQueryUnload(std::int16_t&) override {}
+
+    PosixFormRuntime& Runtime(int watchdogMicroseconds, std::uint32_t sweepInterval) {
+        EXPECT_TRUE(manager_.Bound());
+        ServiceEnvironment(path_, watchdogMicroseconds);
+        notifier_ = SystemdNotifier::FromEnvironment();
+        runtime_.emplace(loop_, console_, notifier_, folder_.Path(), "", sweepInterval, true);
+        runtime_->Attach(*this);
+        deadline_.Start(10000);
+        loop_.Watch(deadline_.Fd(), [this] { loop_.Quit(1); });
+        return *runtime_;
+    }
+    // Nothing was sent that has not been read.
+    bool Silent() { return manager_.Receive(0) == "(nothing)"; }
+
+    testing::TempDir folder_;
+    std::string path_ = folder_.Path() + "/notify";
+    ManagerSocket manager_{path_};
+    EventLoop loop_;
+    UniqueFd null_{::open("/dev/null", O_RDWR | O_CLOEXEC)};
+    Console console_{null_.Get(), null_.Get(), null_.Get()};
+    SystemdNotifier notifier_;
+    IntervalTimer deadline_;
+    std::optional<PosixFormRuntime> runtime_;
+    std::function<void()> onTimer = [] {};
+};
+
+TEST_F(Watchdog, KeepAlivesComeFromTheLoopAtHalfItsTimeIdleOrPausedAndAtContinue) {
+    // No sweep in the test's time: the keep-alives do not wait for one.
+    auto& runtime = Runtime(200'000, 60000);
+    int keepAlives = 0;
+    loop_.Watch(manager_.Fd(), [&] {
+        EXPECT_EQ(manager_.Receive(0), "WATCHDOG=1");
+        if (++keepAlives == 3) {
+            runtime.SetTimerEnabled(false);
+        } else if (keepAlives == 6) {
+            runtime.SetTimerEnabled(true);
+            EXPECT_EQ(manager_.Receive(0), "WATCHDOG=1") << "none at continue";
+            loop_.Quit(0);
+        }
+    });
+    EXPECT_EQ(loop_.Run(), 0) << keepAlives << " keep-alives in 10 s";
+}
+
+TEST_F(Watchdog, AHandlerThatHangsSilencesTheKeepAlives) {
+    // A keep-alive is due every 150 ms; the first sweep comes before it and hangs for 600 ms.
+    Runtime(300'000, 20);
+    bool hung = false;
+    onTimer = [&] {
+        if (!hung) {
+            hung = true;
+            EXPECT_TRUE(Silent()) << "a keep-alive before the first one was due";
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            EXPECT_TRUE(Silent()) << "a keep-alive while the sweep hung";
+        }
+    };
+    loop_.Watch(manager_.Fd(), [&] {
+        EXPECT_EQ(manager_.Receive(0), "WATCHDOG=1");
+        loop_.Quit(hung ? 0 : 2);
+    });
+    EXPECT_EQ(loop_.Run(), 0) << "no keep-alive after the hung sweep returned";
 }
 
 } // namespace
