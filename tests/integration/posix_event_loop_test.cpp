@@ -24,6 +24,7 @@ protected:
     void TearDown() override { testing::DrainLoopSignals(); }
 
     EventLoop loop_;
+    testing::LoopDeadline deadline_{loop_};
     std::vector<std::string> trace_;
 };
 

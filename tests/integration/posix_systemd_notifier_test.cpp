@@ -1,5 +1,4 @@
 #include "platform/posix/event_loop.h"
-#include "platform/posix/interval_timer.h"
 #include "platform/posix/posix_form_runtime.h"
 #include "platform/posix/spawn.h"
 #include "platform/posix/systemd_notifier.h"
@@ -91,9 +90,9 @@ TEST(SystemdNotifier, LaunchedProgramsSeeNeitherTheSocketNorTheWatchdog) {
         "/bin/sh", "-c", "[ -z \"${NOTIFY_SOCKET+x}${WATCHDOG_USEC+x}${WATCHDOG_PID+x}\" ]"};
     const Spawned spawned = SpawnDetached(probe[0], probe);
     ASSERT_EQ(spawned.error, 0);
-    int status = -1;
-    ASSERT_EQ(::waitpid(spawned.pid, &status, 0), spawned.pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto status = testing::WaitForEnd(spawned.pid);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
     // The service itself keeps them.
     EXPECT_NE(std::getenv("NOTIFY_SOCKET"), nullptr);
 }
@@ -104,23 +103,17 @@ TEST(SystemdNotifier, DoesNothingWithoutASocket) {
     SystemdNotifier().Send("READY=1"); // harmless
 }
 
-// The service's loop and form runtime under a watchdog of `watchdogMicroseconds`, with
-// systemd's end of the socket; the loop quits after at most 10 s.
+// The service's loop and form runtime under a watchdog, with systemd's end of the socket.
 class Watchdog : public ::testing::Test, public FormEvents {
 protected:
-    void SetUp() override { testing::DrainLoopSignals(); }
-    void TearDown() override { testing::DrainLoopSignals(); }
     void OnTimer() override { onTimer(); }
     void OnQueryUnload(std::int16_t&) override {}
 
     PosixFormRuntime& Runtime(int watchdogMicroseconds, std::uint32_t sweepInterval) {
-        EXPECT_TRUE(manager_.Bound());
         ServiceEnvironment(path_, watchdogMicroseconds);
         notifier_ = SystemdNotifier::FromEnvironment();
         runtime_.emplace(loop_, console_, notifier_, folder_.Path(), "", sweepInterval, true);
         runtime_->Attach(*this);
-        deadline_.Start(10000);
-        loop_.Watch(deadline_.Fd(), [this] { loop_.Quit(1); });
         return *runtime_;
     }
     // Nothing was sent that has not been read.
@@ -130,10 +123,10 @@ protected:
     std::string path_ = folder_.Path() + "/notify";
     ManagerSocket manager_{path_};
     EventLoop loop_;
+    testing::LoopDeadline deadline_{loop_};
     UniqueFd null_{::open("/dev/null", O_RDWR | O_CLOEXEC)};
     Console console_{null_.Get(), null_.Get(), null_.Get()};
     SystemdNotifier notifier_;
-    IntervalTimer deadline_;
     std::optional<PosixFormRuntime> runtime_;
     std::function<void()> onTimer = [] {};
 };
