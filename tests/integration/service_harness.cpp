@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -98,13 +99,12 @@ std::vector<std::string> ServiceEnvironment(const std::string& root, const RunOp
         }
         environment.push_back(text);
     }
-    // The first of two equal names wins: a test's own folders replace the run's.
-    for (const auto& [name, folder] : {std::pair{"OSTRIVAN_UNIT_DIR", root + "/units"},
-                                       std::pair{"OSTRIVAN_LOCK_DIR", root + "/lock"}}) {
-        if (std::ranges::none_of(options.environment,
-                                 [&](const auto& variable) { return variable.first == name; })) {
-            environment.push_back(std::string(name) + "=" + folder);
-        }
+    // The first of two equal names wins: a test's own unit folder replaces the run's.
+    const bool ownUnitFolder = std::ranges::any_of(options.environment, [](const auto& variable) {
+        return variable.first == "OSTRIVAN_UNIT_DIR";
+    });
+    if (!ownUnitFolder) {
+        environment.push_back("OSTRIVAN_UNIT_DIR=" + root + "/units");
     }
     if (options.speed > 1) {
         environment.push_back(std::string("LD_PRELOAD=") + FAKETIME_LIBRARY);
@@ -113,30 +113,29 @@ std::vector<std::string> ServiceEnvironment(const std::string& root, const RunOp
     for (const auto& [name, value] : options.environment) {
         environment.push_back(name + "=" + value);
     }
+    // Last, so that a test's own lock folder comes first and wins.
+    environment.push_back("OSTRIVAN_LOCK_DIR=" + root + "/lock");
     return environment;
 }
 
-// A fork that sets a filter before its exec (no other way to set one): pidfd_open fails
-// with EPERM there, everything else is allowed. 0, or the errno value of the fork.
-int ForkDenyingPidfdOpen(pid_t& pid, const std::string& program, char* const argv[],
-                         char* const envp[], int in, int out, int err) {
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    const sock_fprog filtered{sizeof filter / sizeof filter[0], filter};
-    pid = ::fork();
-    if (pid == 0) {
-        if (::dup2(in, 0) >= 0 && ::dup2(out, 1) >= 0 && ::dup2(err, 2) >= 0 && ::setsid() >= 0 &&
-            ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+// Runs `spawn` on a thread of its own under a filter that answers pidfd_open with EPERM:
+// a filter belongs to its thread, and a process started from there inherits it.
+int DenyingPidfdOpen(const std::function<int()>& spawn) {
+    int result = EPERM;
+    std::thread([&] {
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        const sock_fprog filtered{sizeof filter / sizeof filter[0], filter};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
             ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filtered) == 0) {
-            ::execve(program.c_str(), argv, envp);
+            result = spawn();
         }
-        ::_exit(127);
-    }
-    return pid < 0 ? errno : 0;
+    }).join();
+    return result;
 }
 
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments,
@@ -161,10 +160,11 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
     }
     envp.push_back(nullptr);
     pid_t pid = 0;
-    const int error =
-        denyPidfdOpen
-            ? ForkDenyingPidfdOpen(pid, program, argv.data(), envp.data(), in, out, err)
-            : ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    const auto spawn = [&] {
+        return ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(),
+                             envp.data());
+    };
+    const int error = denyPidfdOpen ? DenyingPidfdOpen(spawn) : spawn();
     ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
