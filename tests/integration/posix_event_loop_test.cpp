@@ -24,7 +24,7 @@ protected:
     void TearDown() override { testing::DrainLoopSignals(); }
 
     EventLoop loop_;
-    testing::LoopDeadline deadline_{loop_};
+    IntervalTimer deadline_ = testing::QuitAfter(loop_);
     std::vector<std::string> trace_;
 };
 

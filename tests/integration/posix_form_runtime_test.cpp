@@ -75,7 +75,7 @@ protected:
 
     TempDir folder_; // holds a blank on purpose below
     EventLoop loop_;
-    testing::LoopDeadline deadline_{loop_};
+    IntervalTimer deadline_ = testing::QuitAfter(loop_);
     UniqueFd nothing_{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
     Pipe out_;
     Pipe err_;
@@ -226,7 +226,7 @@ TEST_F(FormRuntimeTest, InterruptAsksToCloseTheWindowAndEndsUnlessCancelled) {
 
     form_.cancelUnload = false;
     EventLoop again;
-    const testing::LoopDeadline bounded(again);
+    const auto bounded = testing::QuitAfter(again);
     ::raise(SIGINT);
     // The runtime's handlers live in loop_; a fresh runtime for the fresh loop.
     PosixFormRuntime runtime(again, console_, notifier_, folder_.Path(), "", 60000, true);

@@ -118,7 +118,7 @@ TEST(SystemdNotifier, KeepAlivesComeFromTheLoopAtHalfTheWatchdogsTimeNeverFromAH
     ServiceEnvironment(path, 300'000); // a keep-alive due every 150 ms
     auto notifier = SystemdNotifier::FromEnvironment();
     EventLoop loop;
-    const testing::LoopDeadline deadline(loop);
+    const auto deadline = testing::QuitAfter(loop);
     const UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
     Console console(null.Get(), null.Get(), null.Get());
     // The first sweep comes before the first keep-alive is due, and hangs for 600 ms.

@@ -68,9 +68,11 @@ std::optional<int> WaitForEnd(pid_t pid, std::chrono::milliseconds deadline) {
     return std::nullopt;
 }
 
-LoopDeadline::LoopDeadline(EventLoop& loop, std::chrono::milliseconds deadline) {
-    timer_.Start(static_cast<std::uint32_t>(deadline.count()));
-    loop.Watch(timer_.Fd(), [&loop] { loop.Quit(kTimedOut); });
+IntervalTimer QuitAfter(EventLoop& loop, std::chrono::milliseconds deadline) {
+    IntervalTimer timer;
+    timer.Start(static_cast<std::uint32_t>(deadline.count()));
+    loop.Watch(timer.Fd(), [&loop] { loop.Quit(124); });
+    return timer;
 }
 
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {

@@ -53,17 +53,10 @@ bool Eventually(const std::function<bool()>& condition,
 std::optional<int> WaitForEnd(pid_t pid,
                               std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
-// Ends the Run of `loop` with kTimedOut once the deadline has passed, so that a test waiting
-// for an event that never comes fails instead of hanging. Must live as long as the loop.
-class LoopDeadline {
-public:
-    static constexpr int kTimedOut = 124;
-    explicit LoopDeadline(EventLoop& loop,
-                          std::chrono::milliseconds deadline = std::chrono::seconds(10));
-
-private:
-    IntervalTimer timer_;
-};
+// A timer that ends the Run of `loop` with 124 once the deadline has passed: a test waiting
+// for an event that never comes fails instead of hanging. Keep it as long as the loop.
+[[nodiscard]] IntervalTimer
+QuitAfter(EventLoop& loop, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
 // Takes every pending signal of the loop's set, so that one test's signal cannot reach the
 // next test's loop.
