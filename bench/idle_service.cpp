@@ -82,7 +82,8 @@ public:
     ServiceRun(const std::string& folder, const std::string& faketime, int speed)
         : folder_(folder) {
         std::vector<std::string> environment{"PATH=/usr/bin:/bin",
-                                             "OSTRIVAN_UNIT_DIR=" + folder + "/units"};
+                                             "OSTRIVAN_UNIT_DIR=" + folder + "/units",
+                                             "OSTRIVAN_LOCK_DIR=" + folder + "/lock"};
         if (speed > 1) {
             environment.push_back("LD_PRELOAD=" + faketime);
             environment.push_back("FAKETIME=+0 x" + std::to_string(speed));

@@ -3,6 +3,7 @@
 #include "platform/posix/command_line.h"
 #include "platform/posix/console.h"
 #include "platform/posix/event_loop.h"
+#include "platform/posix/instance_lock.h"
 #include "platform/posix/path_security.h"
 #include "platform/posix/pidfd.h"
 #include "platform/posix/posix_form_runtime.h"
@@ -24,10 +25,21 @@ int main(int argc, char** argv) {
     posix::EventLoop loop;
     posix::Console console;
 
-    if (!posix::PidfdSupported()) {
-        console.Log("this kernel lacks pidfd_open (Linux 5.3 or later): the service could not "
-                    "tell its programs from processes later given their ids, and does not start");
-        return EXIT_FAILURE;
+    const std::string arguments =
+        posix::ArgumentText(std::vector<std::string>(argv + 1, argv + argc));
+    // A run of the service checks before anything of its own runs (the timer starts with
+    // the runtime below). Registration and the readers touch no process and need neither.
+    posix::InstanceLock instance;
+    if (arguments.empty()) {
+        if (const int error = posix::PidfdOpenError(); error != 0) {
+            console.Log(posix::PidfdMissingText(error));
+            return EXIT_FAILURE;
+        }
+        instance = posix::InstanceLock::Take(posix::InstanceLock::FolderFromEnvironment());
+        if (!instance.Held()) {
+            console.Log(instance.Problem());
+            return EXIT_FAILURE;
+        }
     }
     const auto executable = posix::ExecutablePath();
     if (!executable) {
@@ -36,9 +48,8 @@ int main(int argc, char** argv) {
     }
     auto notifier = posix::SystemdNotifier::FromEnvironment();
     posix::PosixProcessApi process;
-    posix::PosixFormRuntime runtime(
-        loop, console, notifier, posix::FolderOf(*executable),
-        posix::ArgumentText(std::vector<std::string>(argv + 1, argv + argc)), kTimerInterval, true);
+    posix::PosixFormRuntime runtime(loop, console, notifier, posix::FolderOf(*executable),
+                                    arguments, kTimerInterval, true);
     if (!loop.Valid() || !runtime.TimerValid()) {
         // Without them no signal would be read and no sweep would run.
         console.Log("cannot set up the event loop: out of descriptors or memory");

@@ -1,8 +1,11 @@
 // o-service.exe: the Windows platform wired to the service's form.
 #include "platform/windows/action_event_log.h"
+#include "platform/windows/command_text.h"
 #include "platform/windows/event_log.h"
 #include "platform/windows/form_window.h"
+#include "platform/windows/instance_lock.h"
 #include "platform/windows/path_security.h"
+#include "platform/windows/start_refusal.h"
 #include "platform/windows/windows_form_runtime.h"
 #include "platform/windows/windows_process_api.h"
 #include "platform/windows/windows_service_host.h"
@@ -17,6 +20,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     using namespace ostrivan;
 
     windows::EventLog eventLog;
+    // A run of the service checks before anything of its own runs: the form's timer starts
+    // with its window. Registration and the readers touch no process and need no lock.
+    windows::InstanceLock instance;
+    if (windows::ArgumentText(::GetCommandLineW()).empty()) {
+        instance = windows::InstanceLock::Take();
+        if (!instance.Held()) {
+            eventLog.Write(windows::kEventKindError, windows::kEventErrorReport,
+                           instance.Problem());
+            windows::RefuseServiceStart(instance.Error());
+            return 1;
+        }
+    }
     try {
         windows::FormWindow window(windows::Widen(kServiceCaption), kTimerInterval, true);
         windows::WindowsProcessApi process;

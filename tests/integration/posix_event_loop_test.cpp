@@ -24,6 +24,7 @@ protected:
     void TearDown() override { testing::DrainLoopSignals(); }
 
     EventLoop loop_;
+    IntervalTimer deadline_ = testing::QuitAfter(loop_);
     std::vector<std::string> trace_;
 };
 

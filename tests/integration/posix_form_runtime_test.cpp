@@ -75,6 +75,7 @@ protected:
 
     TempDir folder_; // holds a blank on purpose below
     EventLoop loop_;
+    IntervalTimer deadline_ = testing::QuitAfter(loop_);
     UniqueFd nothing_{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
     Pipe out_;
     Pipe err_;
@@ -173,9 +174,9 @@ TEST_F(FormRuntimeTest, LaunchesAProgramWithItsArgumentsOnItsOwn) {
         std::chrono::seconds(10));
     EXPECT_TRUE(onlyStandardOnes) << ::testing::PrintToString(descriptors);
     ::kill(static_cast<pid_t>(second), SIGKILL);
-    ::waitpid(static_cast<pid_t>(second), nullptr, 0);
+    testing::WaitForEnd(static_cast<pid_t>(second));
     ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    testing::WaitForEnd(child);
 }
 
 TEST_F(FormRuntimeTest, AProgramThatCannotBeStartedRaisesAFailure) {
@@ -225,6 +226,7 @@ TEST_F(FormRuntimeTest, InterruptAsksToCloseTheWindowAndEndsUnlessCancelled) {
 
     form_.cancelUnload = false;
     EventLoop again;
+    const auto bounded = testing::QuitAfter(again);
     ::raise(SIGINT);
     // The runtime's handlers live in loop_; a fresh runtime for the fresh loop.
     PosixFormRuntime runtime(again, console_, notifier_, folder_.Path(), "", 60000, true);

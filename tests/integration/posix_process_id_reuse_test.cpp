@@ -48,7 +48,7 @@ public:
     ~LaunchingRuntime() override {
         for (const pid_t pid : launched_) {
             ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
+            testing::WaitForEnd(pid);
         }
     }
 

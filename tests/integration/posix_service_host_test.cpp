@@ -66,6 +66,7 @@ protected:
 
     testing::TempDir units_;
     EventLoop loop_;
+    IntervalTimer deadline_ = testing::QuitAfter(loop_);
     UniqueFd nothing_{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
     testing::Pipe out_;
     testing::Pipe err_;

@@ -1,8 +1,11 @@
+#include "platform/posix/event_loop.h"
+#include "platform/posix/posix_form_runtime.h"
 #include "platform/posix/spawn.h"
 #include "platform/posix/systemd_notifier.h"
 #include "platform/posix/unique_fd.h"
 #include "posix_test_support.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -11,6 +14,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -32,9 +37,10 @@ public:
         bound_ = ::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
     }
     bool Bound() const { return bound_; }
-    std::string Receive() {
+    int Fd() const { return socket_.Get(); }
+    std::string Receive(int milliseconds = 10000) {
         pollfd ready{socket_.Get(), POLLIN, 0};
-        if (::poll(&ready, 1, 10000) != 1) {
+        if (::poll(&ready, 1, milliseconds) != 1) {
             return "(nothing)";
         }
         char buffer[512];
@@ -84,9 +90,9 @@ TEST(SystemdNotifier, LaunchedProgramsSeeNeitherTheSocketNorTheWatchdog) {
         "/bin/sh", "-c", "[ -z \"${NOTIFY_SOCKET+x}${WATCHDOG_USEC+x}${WATCHDOG_PID+x}\" ]"};
     const Spawned spawned = SpawnDetached(probe[0], probe);
     ASSERT_EQ(spawned.error, 0);
-    int status = -1;
-    ASSERT_EQ(::waitpid(spawned.pid, &status, 0), spawned.pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto status = testing::WaitForEnd(spawned.pid);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
     // The service itself keeps them.
     EXPECT_NE(std::getenv("NOTIFY_SOCKET"), nullptr);
 }
@@ -95,6 +101,48 @@ TEST(SystemdNotifier, DoesNothingWithoutASocket) {
     ::unsetenv("NOTIFY_SOCKET");
     EXPECT_FALSE(SystemdNotifier::FromEnvironment().Active());
     SystemdNotifier().Send("READY=1"); // harmless
+}
+
+// The form's timer, on the loop that also sends the keep-alives.
+struct TimerEvents : FormEvents {
+    void OnTimer() override { onTimer(); }
+    void OnQueryUnload(std::int16_t&) override {}
+    std::function<void()> onTimer;
+};
+
+TEST(SystemdNotifier, KeepAlivesComeFromTheLoopAtHalfTheWatchdogsTimeNeverFromAHandler) {
+    testing::TempDir folder;
+    const std::string path = folder.Path() + "/notify";
+    ManagerSocket manager(path);
+    ASSERT_TRUE(manager.Bound());
+    ServiceEnvironment(path, 300'000); // a keep-alive due every 150 ms
+    auto notifier = SystemdNotifier::FromEnvironment();
+    EventLoop loop;
+    const auto deadline = testing::QuitAfter(loop);
+    const UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    Console console(null.Get(), null.Get(), null.Get());
+    // The first sweep comes before the first keep-alive is due, and hangs for 600 ms.
+    PosixFormRuntime runtime(loop, console, notifier, folder.Path(), "", 20, true);
+    TimerEvents form;
+    form.onTimer = [&] {
+        EXPECT_EQ(manager.Receive(0), "(nothing)") << "a keep-alive before one was due";
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        EXPECT_EQ(manager.Receive(0), "(nothing)") << "a keep-alive while the sweep hung";
+        runtime.SetTimerInterval(60000); // idle from here on
+    };
+    runtime.Attach(form);
+    int keepAlives = 0;
+    loop.Watch(manager.Fd(), [&] {
+        EXPECT_EQ(manager.Receive(0), "WATCHDOG=1");
+        if (++keepAlives == 3) {
+            runtime.SetTimerEnabled(false);
+        } else if (keepAlives == 6) {
+            runtime.SetTimerEnabled(true);
+            EXPECT_EQ(manager.Receive(0), "WATCHDOG=1") << "none at continue";
+            loop.Quit(0);
+        }
+    });
+    EXPECT_EQ(loop.Run(), 0) << keepAlives << " keep-alives in 10 s, idle and paused";
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -48,16 +47,32 @@ Child::~Child() {
     const pid_t waited = ::waitpid(pid_, &status, WNOHANG);
     if (waited == 0) {
         ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
+        WaitForEnd(pid_);
     }
 }
 
 int Child::Reap() {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    const auto status = WaitForEnd(pid_);
+    if (!status) {
+        throw std::runtime_error("process " + std::to_string(pid_) + " did not end in 30 s");
     }
     reaped_ = true;
-    return status;
+    return *status;
+}
+
+std::optional<int> WaitForEnd(pid_t pid, std::chrono::milliseconds deadline) {
+    int status = 0;
+    if (Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, deadline)) {
+        return status;
+    }
+    return std::nullopt;
+}
+
+IntervalTimer QuitAfter(EventLoop& loop, std::chrono::milliseconds deadline) {
+    IntervalTimer timer;
+    timer.Start(static_cast<std::uint32_t>(deadline.count()));
+    loop.Watch(timer.Fd(), [&loop] { loop.Quit(124); });
+    return timer;
 }
 
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "platform/posix/event_loop.h"
+#include "platform/posix/interval_timer.h"
+
 #include <sys/types.h>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +36,7 @@ public:
     ~Child();
 
     pid_t Pid() const { return pid_; }
-    // Waits for the end and returns the wait status.
+    // Waits for the end (30 s at most, else throws) and returns the wait status.
     int Reap();
 
 private:
@@ -43,6 +47,16 @@ private:
 // Polls `condition` every few milliseconds until it holds or the deadline passes.
 bool Eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds deadline = std::chrono::seconds(30));
+
+// Reaps `pid` once it has ended and returns its wait status; nothing if it has not ended by
+// the deadline.
+std::optional<int> WaitForEnd(pid_t pid,
+                              std::chrono::milliseconds deadline = std::chrono::seconds(30));
+
+// A timer that ends the Run of `loop` with 124 once the deadline has passed: a test waiting
+// for an event that never comes fails instead of hanging. Keep it as long as the loop.
+[[nodiscard]] IntervalTimer
+QuitAfter(EventLoop& loop, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
 // Takes every pending signal of the loop's set, so that one test's signal cannot reach the
 // next test's loop.

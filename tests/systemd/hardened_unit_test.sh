@@ -160,4 +160,17 @@ done
 wait_check 10 2 stopped
 status_code=0; ct "$suite/o-service" -status >/dev/null || status_code=$?
 [ "$status_code" -eq 3 ] || fail "-status exited $status_code after the stop, not 3"
-echo "PASS: the hardened unit runs the suite"
+
+# A filter that answers pidfd_open with EPERM, as some container runtimes do: the service
+# says so in one line and starts nothing.
+ct sh -c 'printf "[Service]\nSystemCallFilter=~pidfd_open\nSystemCallErrorNumber=EPERM\n" \
+    >/etc/systemd/system/ostrivan.service.d/no-pidfd.conf'
+ct systemctl daemon-reload
+ct systemctl start ostrivan 2>/dev/null && fail "the service started without pidfd_open"
+refusal="pidfd_open fails on the service's own process: Operation not permitted (EPERM)"
+ct_wait 10 sh -c 'journalctl -b -u ostrivan --no-pager | grep -qF -- "$1"' sh "$refusal" ||
+    fail "no line in the journal: $refusal"
+for program in o-alerts.exe vantorelle_manager.exe vantorelle_watcher.exe; do
+    [ -z "$(pids_of "$program")" ] || fail "$program runs, launched without pidfd_open"
+done
+echo "PASS: the hardened unit runs the suite; without pidfd_open it starts nothing"

@@ -205,6 +205,16 @@ grep -qF "\"$SUITE_WIN\\vantorelle_watcher.exe\" 900" "$SUITE/standin.log" \
     || fail "the watcher was not started with 900"
 pass "the watcher runs with the argument 900"
 
+suite_pids() { for program in "${SUITE_PROGRAMS[@]}"; do tool procs "$program"; done; }
+SUITE_BEFORE=$(suite_pids)
+status=0
+WINEDEBUG=-all,+eventlog timeout 60 wine "$SERVICE_EXE" >/dev/null 2>"$WORK/second.log" || status=$?
+expect_eq "a copy started by hand beside the service ends at once with exit code 1" 1 "$status"
+grep -qF "err:eventlog:ReportEventW L\"already running as pid $SERVICE_PID " "$WORK/second.log" \
+    || fail "no \"already running\" with the service's pid: $(cat "$WORK/second.log")"
+expect_eq "it says \"already running\" with the service's pid and touches no process" \
+    "$SUITE_BEFORE" "$(suite_pids)"
+
 # ---------------------------------------------------------------------------------------
 log "sweeps, run now by the form's timer message"
 # The form's own timer keeps sweeping too: no sweep can see the check program before this.
@@ -352,6 +362,21 @@ poll 10 tool waitcount o-alerts.exe 1 1000 || fail "the launched o-alerts.exe ou
 tool procs o-alerts.exe | grep -q "^$FOREIGN_PID " || fail "the foreign o-alerts.exe was ended"
 pass "every program the service launched ended with it; the one it did not launch runs on"
 tool kill "$FOREIGN_PID" >/dev/null
+
+log "the service manager starts the service beside a copy started by hand"
+wine "$SERVICE_EXE" >/dev/null 2>&1 &
+HAND=$!
+poll 30 tool waitcount vantorelle_watcher.exe 1 1000 || fail "the copy started by hand launched nothing"
+read -r HAND_PID _ <<<"$(tool procs o-service.exe)"
+SUITE_BEFORE=$(suite_pids)
+# Wine's StartService answers 1053 for a service that stops at once: the state tells.
+tool start Ostrivan >/dev/null 2>&1 || true
+poll 30 event_logged "already running as pid $HAND_PID " || fail "the service did not say \"already running\""
+tool wait Ostrivan STOPPED 30000 >/dev/null || fail "the refused service never reached STOPPED"
+expect_eq "it stops with ERROR_SERVICE_ALREADY_RUNNING and touches no process" \
+    "1056 $SUITE_BEFORE" "$(tool exitcode Ostrivan) $(suite_pids)"
+tool kill "$HAND_PID" >/dev/null
+wait "$HAND" || true
 
 log "-remove"
 status=0; wine "$SERVICE_EXE" -remove >/dev/null 2>&1 || status=$?

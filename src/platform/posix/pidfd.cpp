@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace ostrivan::posix {
 namespace {
@@ -57,9 +58,23 @@ std::optional<bool> PidfdWaitEnded(int pidfd, std::uint32_t milliseconds) {
     return got > 0 && (ready.revents & (POLLIN | POLLHUP)) != 0;
 }
 
-bool PidfdSupported() {
+int PidfdOpenError() {
+    errno = 0;
     const UniqueFd own = OpenPidfd(::getpid());
-    return own || errno != ENOSYS;
+    // A failure that left no errno value is a failure all the same.
+    return own ? 0 : (errno != 0 ? errno : EINVAL);
+}
+
+std::string PidfdMissingText(int error) {
+    const char* name = ::strerrorname_np(error);
+    std::string text =
+        "pidfd_open fails on the service's own process: " + std::string(std::strerror(error)) +
+        " (" + (name != nullptr ? name : "errno " + std::to_string(error)) + ")";
+    if (error == ENOSYS) {
+        text += ", this kernel lacks it (Linux 5.3 or later needed)";
+    }
+    return text + ": the service could not tell its programs from processes later given their "
+                  "ids, and does not start";
 }
 
 bool PidfdKill(int pidfd) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace ostrivan::posix {
 
@@ -26,9 +27,12 @@ bool PidfdEnded(int pidfd);
 // false while it runs, nothing when the descriptor cannot be polled.
 std::optional<bool> PidfdWaitEnded(int pidfd, std::uint32_t milliseconds);
 
-// False on a kernel without pidfd_open (before Linux 5.3): nothing could tell a process
-// from one that was later handed its id.
-bool PidfdSupported();
+// 0 when pidfd_open works on this process, else the errno value of its failure: ENOSYS on a
+// kernel before Linux 5.3, EPERM or anything else where a system-call filter refuses it.
+// Without it nothing could tell a process from one that was later handed its id.
+int PidfdOpenError();
+// The one line that says why the service does not start without pidfd_open.
+std::string PidfdMissingText(int error);
 
 bool PidfdKill(int pidfd);
 

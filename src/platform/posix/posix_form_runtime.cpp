@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -57,8 +58,13 @@ PosixFormRuntime::PosixFormRuntime(EventLoop& loop, Console& console, SystemdNot
     : loop_(loop), console_(console), notifier_(notifier), interval_(timerInterval),
       enabled_(timerEnabled), applicationFolder_(std::move(applicationFolder)),
       arguments_(std::move(arguments)) {
-    timer_.Start(enabled_ ? interval_ : PausedKeepAliveInterval());
+    timer_.Start(enabled_ ? interval_ : 0);
     loop_.Watch(timer_.Fd(), [this] { Tick(); });
+    // Half the watchdog's time, as systemd advises.
+    if (const std::uint32_t watchdog = notifier_.WatchdogMilliseconds(); watchdog != 0) {
+        keepAlive_.Start(std::max<std::uint32_t>(watchdog / 2, 1));
+        loop_.Watch(keepAlive_.Fd(), [this] { KeepAliveTick(); });
+    }
     // Closing the window: the user's interrupt, or the terminal going away.
     loop_.OnSignal(SIGINT, [this] { UnloadForm(); });
     loop_.OnSignal(SIGHUP, [this] { UnloadForm(); });
@@ -73,13 +79,12 @@ void PosixFormRuntime::Tick() {
     if (enabled_ && events_ != nullptr) {
         events_->OnTimer();
     }
-    // After the sweep: a sweep that hangs keeps the watchdog from hearing of the service.
-    notifier_.KeepAlive();
 }
 
-std::uint32_t PosixFormRuntime::PausedKeepAliveInterval() const {
-    // Half the watchdog's time, as systemd advises; no wake-ups at all without a watchdog.
-    return notifier_.WatchdogMilliseconds() / 2;
+void PosixFormRuntime::KeepAliveTick() {
+    if (keepAlive_.Consume()) {
+        notifier_.KeepAlive();
+    }
 }
 
 void PosixFormRuntime::SetStatusText(const std::string& text) {
@@ -99,8 +104,12 @@ void PosixFormRuntime::SetTimerEnabled(bool enabled) {
         return;
     }
     enabled_ = enabled;
-    // A full interval from now; while paused, only the watchdog's keep-alives.
-    timer_.Start(enabled_ ? interval_ : PausedKeepAliveInterval());
+    // A full interval from now; while paused, no tick at all.
+    timer_.Start(enabled_ ? interval_ : 0);
+    if (enabled_) {
+        // The service works again: the watchdog hears so at once, not half its time later.
+        notifier_.KeepAlive();
+    }
 }
 
 std::int32_t PosixFormRuntime::ShowMessageBox(const std::string& text, std::int32_t style,

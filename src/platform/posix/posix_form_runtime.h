@@ -15,9 +15,10 @@
 namespace ostrivan::posix {
 
 // The form's runtime on Linux: the status line goes to the console (and to systemd), the
-// timer is a timerfd read by the loop that also keeps systemd's watchdog fed (after every
-// tick, and while paused at the rate the watchdog needs), message boxes are asked on the terminal
-// or logged and answered with their default, SIGINT and SIGHUP close the window.
+// timer is a timerfd read by the loop, message boxes are asked on the terminal or logged and
+// answered with their default, SIGINT and SIGHUP close the window. systemd's watchdog hears
+// from the loop itself, at half its time, paused or not: a keep-alive waits its turn behind
+// a running handler, so a sweep that hangs silences them and the watchdog ends the service.
 class PosixFormRuntime final : public FormRuntime {
 public:
     // The title a message box shows when it names none.
@@ -50,14 +51,15 @@ public:
 
 private:
     void Tick();
-    // How often the timer fires while paused: 0 (never) without a watchdog.
-    std::uint32_t PausedKeepAliveInterval() const;
+    void KeepAliveTick();
     void ChildEnded(pid_t pid, int waitStatus);
 
     EventLoop& loop_;
     Console& console_;
     SystemdNotifier& notifier_;
     IntervalTimer timer_;
+    // Armed only with a watchdog: without one the idle service wakes up for its sweeps only.
+    IntervalTimer keepAlive_;
     std::uint32_t interval_;
     bool enabled_;
     std::string applicationFolder_;

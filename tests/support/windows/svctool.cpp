@@ -3,6 +3,7 @@
 //   svctool start SERVICE                      StartService
 //   svctool control SERVICE CODE               ControlService with any code
 //   svctool query SERVICE                      prints "STATE PID" (MISSING when not installed)
+//   svctool exitcode SERVICE                   prints the exit code of the service's last stop
 //   svctool wait SERVICE STATE TIMEOUT_MS      polls until the state is reached
 //   svctool label CAPTION                      prints the window's status label
 //   svctool waitlabel CAPTION TEXT TIMEOUT_MS  polls until the label reads TEXT
@@ -120,6 +121,19 @@ std::string QueryState(const std::string& name) {
         return "UNKNOWN 0";
     }
     return std::string(StateName(status.dwCurrentState)) + " " + std::to_string(status.dwProcessId);
+}
+
+int PrintExitCode(const std::string& name) {
+    ServiceManager scm;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!scm.Open(name, SERVICE_QUERY_STATUS) ||
+        !::QueryServiceStatusEx(scm.service, SC_STATUS_PROCESS_INFO,
+                                reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
+        return Fail("QueryServiceStatusEx");
+    }
+    std::printf("%lu\n", status.dwWin32ExitCode);
+    return kDone;
 }
 
 int Start(const std::string& name) {
@@ -510,6 +524,9 @@ int main(int argc, char** argv) {
         const std::string state = QueryState(args[1]);
         std::printf("%s\n", state.c_str());
         return state.rfind("MISSING", 0) == 0 ? kFailed : kDone;
+    }
+    if (command == "exitcode" && n == 2) {
+        return PrintExitCode(args[1]);
     }
     if (command == "wait" && n == 4) {
         return WaitState(args[1], args[2], Number(args[3].c_str()));
