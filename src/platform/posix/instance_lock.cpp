@@ -87,7 +87,11 @@ void WriteOwnPid(int file) {
 
 std::string InstanceLock::FolderFromEnvironment() {
     const char* folder = std::getenv("OSTRIVAN_LOCK_DIR");
-    return folder != nullptr && *folder != '\0' ? folder : kDefaultFolder;
+    if (folder != nullptr && *folder != '\0') {
+        return folder;
+    }
+    const uid_t account = ::geteuid();
+    return account == 0 ? kRootFolder : kAccountFolderPrefix + std::to_string(account);
 }
 
 InstanceLock InstanceLock::Take(const std::string& folder) {

@@ -12,11 +12,15 @@ namespace ostrivan::posix {
 // the process ends, on a descriptor no launched program inherits.
 class InstanceLock {
 public:
-    static constexpr const char* kDefaultFolder = "/run/lock/ostrivan";
+    // Root's: a folder no other account can write, so that none can make the lock's folder
+    // first and keep the service from starting. /run/lock is writable by every account.
+    static constexpr const char* kRootFolder = "/run";
+    // Another account's: a folder of its own there.
+    static constexpr const char* kAccountFolderPrefix = "/run/lock/ostrivan-";
     static constexpr const char* kFileName = "o-service.lock";
 
-    // OSTRIVAN_LOCK_DIR, else the default folder; tests that run services side by side
-    // give each its own.
+    // OSTRIVAN_LOCK_DIR, else the folder of this process's account; tests that run services
+    // side by side give each its own.
     static std::string FolderFromEnvironment();
 
     // Makes the folder when it is missing; refuses one that another account owns or may
