@@ -103,6 +103,7 @@ StatusReport CollectStatus(const ServiceFacts& facts, const SupervisorState& sta
         report.checks.push_back(TrackedCheck{row.Name, row.FirstSeenUtc(), row.Overdue != 0});
     }
     report.terminations = tally.Terminations();
+    report.stopRequests = StopRequests{tally.AskedToEnd(), tally.EndedWhenAsked()};
     return report;
 }
 

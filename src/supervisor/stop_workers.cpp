@@ -1,9 +1,15 @@
 #include "supervisor/supervisor.h"
 
+#include "platform/stop_timing.h"
+#include "process/ask_to_end.h"
 #include "supervisor/status_text.h"
+#include "supervisor/suite_programs.h"
 
+#include <algorithm>
 #include <array>
+#include <exception>
 #include <string_view>
+#include <vector>
 
 namespace ostrivan {
 namespace {
@@ -31,16 +37,73 @@ constexpr std::array<std::string_view, 20> kShutdownList = {"o-alerts.exe",
                                                             "security_check.",
                                                             "security_check.exe"};
 
+// The waits come in slices, so that the service manager hears of the stop at least once a
+// second while the grace period runs.
+constexpr std::int64_t kWaitSliceMs = 1000;
+// Twice the slices the grace period holds: a wait that returns early cannot spin for ever.
+constexpr int kMostSlices = 2 * (kStopGraceMs / kWaitSliceMs) + 2;
+
+bool IsLaunchedProgram(const std::string& name) {
+    return std::find(suite::kLaunchedPrograms.begin(), suite::kLaunchedPrograms.end(), name) !=
+           suite::kLaunchedPrograms.end();
+}
+
 } // namespace
 
-void Supervisor::StopWorkers() {
+void Supervisor::StopWorkers(const StopProgress& progress) {
     runtime_.SetStatusText(status::kStopped);
     // From here on the form no longer refuses to unload, whoever asks.
     state_.IsStopping = true;
+    AskSuiteToEnd(progress);
     for (const auto name : kShutdownList) {
         KillAppRecorded(name, ActionReason::ShutdownList);
     }
+    log_.StopEnded();
     runtime_.UnloadForm();
+}
+
+void Supervisor::AskSuiteToEnd(const StopProgress& progress) {
+    // Whatever fails here, the shutdown list still ends what runs.
+    try {
+        std::vector<AskedProcess> asked;
+        for (const auto& row : TakeProcessSnapshot(process_)) {
+            if (!IsLaunchedProgram(row.Name)) {
+                continue;
+            }
+            if (auto one = AskToEnd(process_, row)) {
+                Record(Action::AskedToEnd, ActionReason::StopRequest, one->name, one->id);
+                asked.push_back(std::move(*one));
+            }
+        }
+        if (asked.empty()) {
+            return;
+        }
+        const std::int64_t deadline = runtime_.MonotonicNow() + kStopGraceMs;
+        for (const auto& one : asked) {
+            if (AwaitEnd(one.handle.Get(), deadline, progress)) {
+                Record(Action::EndedWhenAsked, ActionReason::StopRequest, one.name, one.id);
+            }
+        }
+        if (progress) {
+            progress(kStopListMs);
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+bool Supervisor::AwaitEnd(Handle process, std::int64_t deadline, const StopProgress& progress) {
+    for (int slice = 0; slice < kMostSlices; ++slice) {
+        const std::int64_t left = std::max<std::int64_t>(deadline - runtime_.MonotonicNow(), 0);
+        const auto wait = static_cast<std::uint32_t>(std::min(left, kWaitSliceMs));
+        const std::uint32_t result = process_.WaitForSingleObject(process, wait);
+        if (result != kWaitTimeout || left <= kWaitSliceMs) {
+            return result == kWaitObject0;
+        }
+        if (progress) {
+            progress(static_cast<std::uint32_t>(left - kWaitSliceMs) + kStopListMs);
+        }
+    }
+    return false;
 }
 
 } // namespace ostrivan

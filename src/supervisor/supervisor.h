@@ -7,10 +7,15 @@
 #include "process/kill_app.h"
 #include "supervisor/supervisor_state.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace ostrivan {
+
+// Told during a stop how much longer, in milliseconds, the stop may still take.
+using StopProgress = std::function<void(std::uint32_t milliseconds)>;
 
 // What the service does to the suite's processes on start, on stop and on every tick.
 // Failures that the handlers report are raised as Failure to the calling handler. Every
@@ -25,7 +30,9 @@ public:
 
     // Stage one raises; a failed launch in stage two is shown in a message box.
     void StartWorkers(HostFlag& success);
-    void StopWorkers();
+    // Asks the suite to end, gives it the grace period, then runs the shutdown list; tells
+    // `progress` how long it may still take while it waits.
+    void StopWorkers(const StopProgress& progress = {});
     // Steps 2 and 4 raise; steps 1 and 3 absorb their own failures.
     void Sweep();
 
@@ -41,6 +48,12 @@ private:
                                    ActionRecord record);
     // Terminates the manager over its ceiling (`record` holds the reason), and records it.
     void EndManager(ActionRecord record);
+    // The stop's first step: asks each of the suite's programs that runs to end, and waits
+    // for them until the grace period is over. Absorbs its own failures.
+    void AskSuiteToEnd(const StopProgress& progress);
+    // Waits on `process` until it has ended (true) or the monotonic clock reads `deadline`.
+    bool AwaitEnd(Handle process, std::int64_t deadline, const StopProgress& progress);
+    void Record(Action action, ActionReason reason, const std::string& program, ProcessId pid);
     // KillApp, each matching process recorded with `reason`.
     void KillAppRecorded(std::string_view target, ActionReason reason,
                          NameMatch match = NameMatch::Suffix, std::int64_t firstSeenUtc = 0);

@@ -5,8 +5,10 @@
 
 #include "platform/process_api.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -33,6 +35,12 @@ struct FakeProcess {
     bool refusesTermination = false;
     // Someone else holds a handle, so the process stays openable after it ended.
     bool heldElsewhere = false;
+    // Asked to end: false when there is nothing to ask it through (no window); it ends
+    // `endsWhenAskedAfter` later with `exitCodeWhenAsked`, or never when that is nothing.
+    bool takesCloseRequest = true;
+    std::optional<std::chrono::milliseconds> endsWhenAskedAfter;
+    std::uint32_t exitCodeWhenAsked = 0;
+    std::optional<std::int64_t> endsAt; // on the monotonic clock, once asked
 };
 
 struct OpenRequest {
@@ -85,8 +93,19 @@ public:
     std::vector<ProcessId> Running() const;
     std::vector<ProcessId> RunningNamed(std::string_view imageName) const;
 
+    // --- time: waits pass on the runtime's monotonic clock, and asked processes end on it
+    void UseClock(std::function<std::int64_t()> now,
+                  std::function<void(std::chrono::milliseconds)> advance) {
+        now_ = std::move(now);
+        advance_ = std::move(advance);
+    }
+    // The clock reads `now`: processes due to end by then end.
+    void TimePassed(std::int64_t now);
+
     // --- what the logic did
     const std::vector<Termination>& Terminations() const { return terminations_; }
+    // Ids asked to end, in order.
+    const std::vector<ProcessId>& CloseRequests() const { return closeRequests_; }
     std::vector<ProcessId> TerminatedIds() const;
     const std::vector<OpenRequest>& Opens() const { return opens_; }
     std::size_t OpenHandleCount() const { return handles_.size(); }
@@ -112,6 +131,7 @@ public:
     bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
     bool GetExitCodeProcess(Handle process, std::uint32_t& exitCode) override;
     std::uint32_t WaitForSingleObject(Handle process, std::uint32_t milliseconds) override;
+    bool PostCloseRequest(Handle process) override;
     bool GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                               std::uint32_t size) override;
     std::uint32_t MemoryCountersRecordSize() const override { return kCountersRecordSize; }
@@ -167,6 +187,9 @@ private:
     std::vector<OpenRequest> opens_;
     std::vector<Termination> terminations_;
     std::vector<std::uint32_t> privilegeChanges_;
+    std::vector<ProcessId> closeRequests_;
+    std::function<std::int64_t()> now_;
+    std::function<void(std::chrono::milliseconds)> advance_;
     Handle nextHandle_ = 0x100;
     ProcessId nextId_ = 1000;
     std::uint64_t nextCreationTime_ = 133'000'000'000'000'000;
