@@ -40,8 +40,9 @@ constexpr std::array<std::string_view, 20> kShutdownList = {"o-alerts.exe",
 // The waits come in slices, so that the service manager hears of the stop at least once a
 // second while the grace period runs.
 constexpr std::int64_t kWaitSliceMs = 1000;
-// Twice the slices the grace period holds: a wait that returns early cannot spin for ever.
-constexpr int kMostSlices = 2 * (kStopGraceMs / kWaitSliceMs) + 2;
+// Twice the slices the grace period holds, and one more for each end that cuts a slice short:
+// a wait that returns early cannot spin for ever.
+constexpr std::size_t kMostSlices = 2 * (kStopGraceMs / kWaitSliceMs) + 2;
 
 bool IsLaunchedProgram(const std::string& name) {
     return std::find(suite::kLaunchedPrograms.begin(), suite::kLaunchedPrograms.end(), name) !=
@@ -78,12 +79,7 @@ void Supervisor::AskSuiteToEnd(const StopProgress& progress) {
         if (asked.empty()) {
             return;
         }
-        const std::int64_t deadline = runtime_.MonotonicNow() + kStopGraceMs;
-        for (const auto& one : asked) {
-            if (AwaitEnd(one.handle.Get(), deadline, progress)) {
-                Record(Action::EndedWhenAsked, ActionReason::StopRequest, one.name, one.id);
-            }
-        }
+        AwaitEnds(asked, runtime_.MonotonicNow() + kStopGraceMs, progress);
         if (progress) {
             progress(kStopListMs);
         }
@@ -91,19 +87,30 @@ void Supervisor::AskSuiteToEnd(const StopProgress& progress) {
     }
 }
 
-bool Supervisor::AwaitEnd(Handle process, std::int64_t deadline, const StopProgress& progress) {
-    for (int slice = 0; slice < kMostSlices; ++slice) {
-        const std::int64_t left = std::max<std::int64_t>(deadline - runtime_.MonotonicNow(), 0);
-        const auto wait = static_cast<std::uint32_t>(std::min(left, kWaitSliceMs));
-        const std::uint32_t result = process_.WaitForSingleObject(process, wait);
-        if (result != kWaitTimeout || left <= kWaitSliceMs) {
-            return result == kWaitObject0;
+void Supervisor::AwaitEnds(std::vector<AskedProcess>& asked, std::int64_t deadline,
+                           const StopProgress& progress) {
+    // Each end is recorded within a slice of it; one that cannot be waited on is left to the
+    // list.
+    const auto ended = [&](const AskedProcess& one) {
+        const std::uint32_t result = process_.WaitForSingleObject(one.handle.Get(), 0);
+        if (result == kWaitObject0) {
+            Record(Action::EndedWhenAsked, ActionReason::StopRequest, one.name, one.id);
         }
-        if (progress) {
-            progress(static_cast<std::uint32_t>(left - kWaitSliceMs) + kStopListMs);
+        return result != kWaitTimeout;
+    };
+    const std::size_t slices = kMostSlices + asked.size();
+    for (std::size_t slice = 0; slice < slices; ++slice) {
+        std::erase_if(asked, ended);
+        const std::int64_t left = deadline - runtime_.MonotonicNow();
+        if (asked.empty() || left <= 0) {
+            return;
+        }
+        const auto wait = static_cast<std::uint32_t>(std::min(left, kWaitSliceMs));
+        if (process_.WaitForSingleObject(asked.front().handle.Get(), wait) == kWaitTimeout &&
+            left > wait && progress) {
+            progress(static_cast<std::uint32_t>(left - wait) + kStopListMs);
         }
     }
-    return false;
 }
 
 } // namespace ostrivan

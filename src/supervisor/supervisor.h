@@ -4,6 +4,7 @@
 #include "platform/form_runtime.h"
 #include "platform/process_api.h"
 #include "platform/service_host.h"
+#include "process/ask_to_end.h"
 #include "process/kill_app.h"
 #include "supervisor/supervisor_state.h"
 
@@ -11,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ostrivan {
 
@@ -51,8 +53,10 @@ private:
     // The stop's first step: asks each of the suite's programs that runs to end, and waits
     // for them until the grace period is over. Absorbs its own failures.
     void AskSuiteToEnd(const StopProgress& progress);
-    // Waits on `process` until it has ended (true) or the monotonic clock reads `deadline`.
-    bool AwaitEnd(Handle process, std::int64_t deadline, const StopProgress& progress);
+    // Waits on their handles until every asked program has ended or the monotonic clock
+    // reads `deadline`, recording each end; `asked` keeps those still running.
+    void AwaitEnds(std::vector<AskedProcess>& asked, std::int64_t deadline,
+                   const StopProgress& progress);
     void Record(Action action, ActionReason reason, const std::string& program, ProcessId pid);
     // KillApp, each matching process recorded with `reason`.
     void KillAppRecorded(std::string_view target, ActionReason reason,

@@ -615,9 +615,9 @@ std::vector<Row> StopRows() {
         .Fails("PostCloseRequest", 2, 5, stopped)
         // A wait that fails gives up on its program, which still ends 2 s on, in the others'
         // wait; the clock failing before then leaves it to the list.
-        .Fails("WaitForSingleObject", 1, 13, stopped)
+        .Fails("WaitForSingleObject", 1, 57, stopped)
         .Fails("MonotonicNow", 1, 3, alertsTerminated)
-        .Fails("MonotonicNow", 4, 14, stopped)
+        .Fails("MonotonicNow", 4, 12, stopped)
         .OutOfMemory("OpenProcess", 1, alertsTerminated)
         .OutOfMemory("MonotonicNow", 1, alertsTerminated)
         // The list: entries 2, 3, 6 and 8 each find one program; the others none, the
