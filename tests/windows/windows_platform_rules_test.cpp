@@ -147,9 +147,9 @@ TEST_F(ServiceStatus, RepeatedPauseOrContinueRaisesNothingMore) {
     EXPECT_EQ(machine.Control(control::kContinue).event, HostEvent::None);
 }
 
-TEST_F(ServiceStatus, WithoutPauseAndContinueOnlyStopIsTaken) {
+TEST_F(ServiceStatus, WithoutPauseAndContinueOnlyTheStopsAreTaken) {
     StartRunning(0);
-    EXPECT_EQ(machine.ControlsAccepted(), accept::kStop);
+    EXPECT_EQ(machine.ControlsAccepted(), 0x105u); // stop, shutdown, pre-shutdown
     const ControlOutcome pause = machine.Control(control::kPause);
     EXPECT_EQ(pause.result, kCallNotImplemented);
     EXPECT_EQ(pause.event, HostEvent::None);
@@ -160,10 +160,10 @@ TEST_F(ServiceStatus, WithoutPauseAndContinueOnlyStopIsTaken) {
 
 TEST_F(ServiceStatus, AcceptedControlsFollowTheState) {
     StartRunning();
-    EXPECT_EQ(machine.ControlsAccepted(), accept::kStop | accept::kPauseContinue);
+    EXPECT_EQ(machine.ControlsAccepted(), 0x107u);
     machine.Control(control::kPause);
     machine.PauseFinished(true);
-    EXPECT_EQ(machine.ControlsAccepted(), accept::kStop | accept::kPauseContinue);
+    EXPECT_EQ(machine.ControlsAccepted(), 0x107u);
     machine.Control(control::kStop);
     EXPECT_EQ(machine.ControlsAccepted(), 0u);
     machine.Stopped();
@@ -186,6 +186,24 @@ TEST_F(ServiceStatus, StopIsRaisedOnceFromAnyLiveState) {
     EXPECT_EQ(machine.Control(control::kContinue).event, HostEvent::None);
 }
 
+// The system going down stops the service as a stop does: pre-shutdown (15) first where the
+// system sends it, shutdown (5) where it sends only that; whichever comes second finds the
+// stop under way.
+TEST_F(ServiceStatus, PreshutdownAndShutdownRaiseTheStopOnce) {
+    for (const auto& [first, second] : {std::pair{15u, 5u}, {5u, 15u}, {15u, 1u}}) {
+        ServiceStatusMachine host;
+        host.AcceptControls(2);
+        host.Starting();
+        host.StartFinished(true);
+        const ControlOutcome stop = host.Control(first);
+        EXPECT_EQ(stop.result, kNoError) << first;
+        EXPECT_EQ(stop.event, HostEvent::Stop) << first;
+        EXPECT_TRUE(stop.stateChanged) << first;
+        EXPECT_EQ(host.State(), ScmState::StopPending) << first;
+        EXPECT_EQ(host.Control(second).event, HostEvent::None) << first << " then " << second;
+    }
+}
+
 TEST_F(ServiceStatus, AStopDuringTheStartIsNotUndoneByTheStartsAnswer) {
     machine.AcceptControls(2);
     machine.Starting();
@@ -202,7 +220,7 @@ TEST_F(ServiceStatus, UserCodesFrom128To255ReachTheForm) {
         EXPECT_EQ(outcome.event, HostEvent::Control) << code;
         EXPECT_FALSE(outcome.stateChanged) << code;
     }
-    for (std::uint32_t code : {5u, 6u, 127u, 256u, 300u}) {
+    for (std::uint32_t code : {6u, 14u, 16u, 127u, 256u, 300u}) {
         const ControlOutcome outcome = machine.Control(code);
         EXPECT_EQ(outcome.result, kCallNotImplemented) << code;
         EXPECT_EQ(outcome.event, HostEvent::None) << code;

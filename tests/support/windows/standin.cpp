@@ -5,6 +5,11 @@
 // When a file named like the program with ".grow" added (vantorelle_manager.exe.grow)
 // lies beside it, the first copy that finds it removes it and then holds the number of
 // MiB the file names in its working set, as a manager that leaks would.
+//
+// When a file named like the program with ".window" added lies beside it, the program has a
+// top-level window (hidden) and a message loop: the file holds the exit code it ends with
+// when the window is asked to close (WM_CLOSE), or "ignore" for a window that stays. Where
+// no window can be made (no desktop), it sleeps as the others do.
 #include <windows.h>
 
 #include <cstdlib>
@@ -75,9 +80,61 @@ void Grow(std::size_t mebibytes) {
     }
 }
 
+// "7", "ignore", or nothing when there is no such file.
+std::string ReadWindowOrder(const std::wstring& executable) {
+    HANDLE file = ::CreateFileW((executable + L".window").c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "";
+    }
+    char text[32] = {};
+    DWORD read = 0;
+    ::ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
+    ::CloseHandle(file);
+    std::string order(text, read);
+    order.erase(order.find_last_not_of(" \r\n") + 1);
+    return order;
+}
+
+UINT close_exit_code = 0;
+bool ignore_close = false;
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CLOSE) {
+        if (!ignore_close) {
+            ::PostQuitMessage(static_cast<int>(close_exit_code));
+        }
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Runs the window until it is closed; the exit code it was told to end with. False when no
+// window could be made.
+bool RunWindow(HINSTANCE instance, const std::string& order, int& exitCode) {
+    ignore_close = order == "ignore";
+    close_exit_code = ignore_close ? 0 : std::strtoul(order.c_str(), nullptr, 10);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = L"OstrivanStandin";
+    ::RegisterClassW(&windowClass);
+    if (::CreateWindowExW(0, windowClass.lpszClassName, L"standin", WS_OVERLAPPEDWINDOW, 0, 0, 100,
+                          100, nullptr, nullptr, instance, nullptr) == nullptr) {
+        return false;
+    }
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::DispatchMessageW(&message);
+    }
+    exitCode = static_cast<int>(message.wParam);
+    return true;
+}
+
 } // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const std::wstring executable = ExecutablePath();
     const std::size_t grow = TakeGrowRequest(executable);
     if (grow > 0) {
@@ -86,6 +143,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     AppendLine(FolderOf(executable) + L"\\standin.log",
                std::to_string(::GetCurrentProcessId()) + " " + Narrow(::GetCommandLineW()) +
                    (grow > 0 ? " [holding " + std::to_string(grow) + " MiB]" : "") + "\r\n");
+    const std::string window = ReadWindowOrder(executable);
+    int exitCode = 0;
+    if (!window.empty() && RunWindow(instance, window, exitCode)) {
+        return exitCode;
+    }
     ::Sleep(INFINITE);
     return 0;
 }
