@@ -314,12 +314,12 @@ std::uint32_t FakeProcessApi::WaitForSingleObject(Handle process, std::uint32_t 
     if (target == nullptr) {
         return kWaitFailed;
     }
-    if (target->running && now_ && advance_) {
+    if (target->running && clock_) {
         // The wait lasts until the process ends or the time is up, whichever comes first.
-        const std::int64_t now = now_();
+        const std::int64_t now = clock_(std::chrono::milliseconds(0));
         const std::int64_t until =
-            std::min(target->endsAt.value_or(now + milliseconds), now + milliseconds);
-        advance_(std::chrono::milliseconds(std::max<std::int64_t>(until - now, 0)));
+            std::min(target->endsAt.value_or(now + milliseconds), now + std::int64_t{milliseconds});
+        clock_(std::chrono::milliseconds(std::max<std::int64_t>(until - now, 0)));
         target = ProcessFor(process, access::kSynchronize); // time may have reaped others
     }
     return target != nullptr && target->running ? kWaitTimeout : kWaitObject0;
@@ -332,13 +332,11 @@ bool FakeProcessApi::PostCloseRequest(Handle process) {
         return false;
     }
     FakeProcess* target = ProcessFor(process, access::kTerminate);
-    if (target == nullptr || !target->running || !target->takesCloseRequest) {
+    if (target == nullptr || !target->running) {
         return false;
     }
-    closeRequests_.push_back(target->id);
-    if (target->endsWhenAskedAfter && !target->endsAt && now_) {
-        target->endsAt = now_() + target->endsWhenAskedAfter->count();
-        TimePassed(now_());
+    if (target->endsWhenAskedAfter && !target->endsAt && clock_) {
+        target->endsAt = clock_(std::chrono::milliseconds(0)) + target->endsWhenAskedAfter->count();
     }
     return true;
 }

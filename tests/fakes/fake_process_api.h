@@ -35,9 +35,8 @@ struct FakeProcess {
     bool refusesTermination = false;
     // Someone else holds a handle, so the process stays openable after it ended.
     bool heldElsewhere = false;
-    // Asked to end: false when there is nothing to ask it through (no window); it ends
-    // `endsWhenAskedAfter` later with `exitCodeWhenAsked`, or never when that is nothing.
-    bool takesCloseRequest = true;
+    // Asked to end, it ends `endsWhenAskedAfter` later with `exitCodeWhenAsked`; never
+    // without one.
     std::optional<std::chrono::milliseconds> endsWhenAskedAfter;
     std::uint32_t exitCodeWhenAsked = 0;
     std::optional<std::int64_t> endsAt; // on the monotonic clock, once asked
@@ -93,19 +92,16 @@ public:
     std::vector<ProcessId> Running() const;
     std::vector<ProcessId> RunningNamed(std::string_view imageName) const;
 
-    // --- time: waits pass on the runtime's monotonic clock, and asked processes end on it
-    void UseClock(std::function<std::int64_t()> now,
-                  std::function<void(std::chrono::milliseconds)> advance) {
-        now_ = std::move(now);
-        advance_ = std::move(advance);
+    // --- time: waits pass on the runtime's monotonic clock, which `clock` moves on by the
+    // time given and reads; asked processes end on it
+    void UseClock(std::function<std::int64_t(std::chrono::milliseconds)> clock) {
+        clock_ = std::move(clock);
     }
     // The clock reads `now`: processes due to end by then end.
     void TimePassed(std::int64_t now);
 
     // --- what the logic did
     const std::vector<Termination>& Terminations() const { return terminations_; }
-    // Ids asked to end, in order.
-    const std::vector<ProcessId>& CloseRequests() const { return closeRequests_; }
     std::vector<ProcessId> TerminatedIds() const;
     const std::vector<OpenRequest>& Opens() const { return opens_; }
     std::size_t OpenHandleCount() const { return handles_.size(); }
@@ -187,9 +183,7 @@ private:
     std::vector<OpenRequest> opens_;
     std::vector<Termination> terminations_;
     std::vector<std::uint32_t> privilegeChanges_;
-    std::vector<ProcessId> closeRequests_;
-    std::function<std::int64_t()> now_;
-    std::function<void(std::chrono::milliseconds)> advance_;
+    std::function<std::int64_t(std::chrono::milliseconds)> clock_;
     Handle nextHandle_ = 0x100;
     ProcessId nextId_ = 1000;
     std::uint64_t nextCreationTime_ = 133'000'000'000'000'000;

@@ -27,8 +27,10 @@ FakeRuntime::FakeRuntime(CallLog& log, FakeProcessApi& processes)
       faults_({"SetStatusText", "SetTimerInterval", "SetTimerEnabled", "ShowMessageBox",
                "LaunchProgram", "ApplicationFolder", "CommandLineArguments", "End", "UnloadForm",
                "UtcNow", "MonotonicNow"}) {
-    processes_.UseClock([this] { return monotonic_.count(); },
-                        [this](std::chrono::milliseconds by) { Advance(by); });
+    processes_.UseClock([this](std::chrono::milliseconds by) {
+        Advance(by);
+        return monotonic_.count();
+    });
 }
 
 void FakeRuntime::Enter(const std::string& call, const std::string& entry) {

@@ -42,8 +42,6 @@ struct Orders {
     std::optional<int> exitCode;
     std::uint64_t afterMs = 0;
     std::string netReport;
-    bool ignoreTerm = false;
-    std::optional<int> termExitCode;
 };
 
 // The exit code SIGTERM ends the program with.
@@ -51,15 +49,6 @@ volatile sig_atomic_t term_exit_code = 0;
 
 void ExitOnTerm(int) {
     ::_exit(term_exit_code);
-}
-
-void AnswerTerm(const Orders& orders) {
-    if (orders.ignoreTerm) {
-        ::signal(SIGTERM, SIG_IGN);
-    } else if (orders.termExitCode) {
-        term_exit_code = *orders.termExitCode;
-        ::signal(SIGTERM, ExitOnTerm);
-    }
 }
 
 std::string OwnName() {
@@ -97,9 +86,11 @@ void Apply(const std::string& word, Orders& orders) {
         orders.afterMs = std::stoull(value);
     } else if (key == "net") {
         orders.netReport = value;
+    } else if (key == "term" && value == "ignore") {
+        ::signal(SIGTERM, SIG_IGN);
     } else if (key == "term") {
-        orders.ignoreTerm = value == "ignore";
-        orders.termExitCode = orders.ignoreTerm ? std::nullopt : std::optional(std::stoi(value));
+        term_exit_code = std::stoi(value);
+        ::signal(SIGTERM, ExitOnTerm);
     }
 }
 
@@ -158,7 +149,6 @@ int main(int argc, char** argv) {
         return 64;
     }
 
-    AnswerTerm(orders);
     if (!orders.netReport.empty()) {
         ReportNetwork(orders.netReport);
     }

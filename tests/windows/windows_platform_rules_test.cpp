@@ -186,21 +186,17 @@ TEST_F(ServiceStatus, StopIsRaisedOnceFromAnyLiveState) {
     EXPECT_EQ(machine.Control(control::kContinue).event, HostEvent::None);
 }
 
-// The system going down stops the service as a stop does: pre-shutdown (15) first where the
-// system sends it, shutdown (5) where it sends only that; whichever comes second finds the
-// stop under way.
+// Before the system goes down: pre-shutdown where it is sent, else shutdown. Either stops
+// the service as a stop does; whatever comes next finds the stop under way.
 TEST_F(ServiceStatus, PreshutdownAndShutdownRaiseTheStopOnce) {
-    for (const auto& [first, second] : {std::pair{15u, 5u}, {5u, 15u}, {15u, 1u}}) {
+    for (const auto& [first, next] : {std::pair{15u, 5u}, {5u, 15u}, {15u, 1u}}) {
         ServiceStatusMachine host;
-        host.AcceptControls(2);
         host.Starting();
         host.StartFinished(true);
         const ControlOutcome stop = host.Control(first);
-        EXPECT_EQ(stop.result, kNoError) << first;
-        EXPECT_EQ(stop.event, HostEvent::Stop) << first;
-        EXPECT_TRUE(stop.stateChanged) << first;
+        EXPECT_TRUE(stop.event == HostEvent::Stop && stop.stateChanged) << first;
         EXPECT_EQ(host.State(), ScmState::StopPending) << first;
-        EXPECT_EQ(host.Control(second).event, HostEvent::None) << first << " then " << second;
+        EXPECT_EQ(host.Control(next).event, HostEvent::None) << first << " then " << next;
     }
 }
 

@@ -6,13 +6,15 @@
 // lies beside it, the first copy that finds it removes it and then holds the number of
 // MiB the file names in its working set, as a manager that leaks would.
 //
-// When a file named like the program with ".window" added lies beside it, the program has a
-// top-level window (hidden) and a message loop: the file holds the exit code it ends with
-// when the window is asked to close (WM_CLOSE), or "ignore" for a window that stays. Where
-// no window can be made (no desktop), it sleeps as the others do.
+// When a file named like the program with ".window" added lies beside it, the program runs a
+// hidden top-level window instead of sleeping: the file holds the exit code it ends with when
+// the window is asked to close (WM_CLOSE), or "ignore" for a window that stays. Where there is
+// no desktop to make a window on, it sleeps.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -80,41 +82,20 @@ void Grow(std::size_t mebibytes) {
     }
 }
 
-// "7", "ignore", or nothing when there is no such file.
-std::string ReadWindowOrder(const std::wstring& executable) {
-    HANDLE file = ::CreateFileW((executable + L".window").c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "";
-    }
-    char text[32] = {};
-    DWORD read = 0;
-    ::ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
-    ::CloseHandle(file);
-    std::string order(text, read);
-    order.erase(order.find_last_not_of(" \r\n") + 1);
-    return order;
-}
-
-UINT close_exit_code = 0;
-bool ignore_close = false;
+int close_exit_code = -1; // -1: WM_CLOSE is ignored
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CLOSE) {
-        if (!ignore_close) {
-            ::PostQuitMessage(static_cast<int>(close_exit_code));
-        }
-        return 0;
+    if (message != WM_CLOSE) {
+        return ::DefWindowProcW(window, message, wParam, lParam);
     }
-    return ::DefWindowProcW(window, message, wParam, lParam);
+    if (close_exit_code >= 0) {
+        ::PostQuitMessage(close_exit_code);
+    }
+    return 0;
 }
 
-// Runs the window until it is closed; the exit code it was told to end with. False when no
-// window could be made.
-bool RunWindow(HINSTANCE instance, const std::string& order, int& exitCode) {
-    ignore_close = order == "ignore";
-    close_exit_code = ignore_close ? 0 : std::strtoul(order.c_str(), nullptr, 10);
+// The window's message loop, until it ends with `exitCode`; false when no window can be made.
+bool RunWindow(HINSTANCE instance, int& exitCode) {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = &WindowProc;
     windowClass.hInstance = instance;
@@ -143,10 +124,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     AppendLine(FolderOf(executable) + L"\\standin.log",
                std::to_string(::GetCurrentProcessId()) + " " + Narrow(::GetCommandLineW()) +
                    (grow > 0 ? " [holding " + std::to_string(grow) + " MiB]" : "") + "\r\n");
-    const std::string window = ReadWindowOrder(executable);
-    int exitCode = 0;
-    if (!window.empty() && RunWindow(instance, window, exitCode)) {
-        return exitCode;
+    if (FILE* order = ::_wfopen((executable + L".window").c_str(), L"r")) {
+        char text[16] = {};
+        std::fgets(text, sizeof text, order);
+        std::fclose(order);
+        close_exit_code = std::strncmp(text, "ignore", 6) == 0 ? -1 : std::atoi(text);
+        int exitCode = 0;
+        if (RunWindow(instance, exitCode)) {
+            return exitCode;
+        }
     }
     ::Sleep(INFINITE);
     return 0;

@@ -5,9 +5,6 @@
 //   svctool query SERVICE                      prints "STATE PID" (MISSING when not installed)
 //   svctool wait SERVICE STATE TIMEOUT_MS      polls until the state is reached
 //   svctool controls SERVICE                   prints the accepted controls ("0x107")
-//   svctool preshutdown SERVICE                prints the pre-shutdown timeout in ms
-//   svctool stopwatch SERVICE TIMEOUT_MS       follows a stop until STOPPED: prints the
-//                                              checkpoints seen and the largest wait hint
 //   svctool label CAPTION                      prints the window's status label
 //   svctool waitlabel CAPTION TEXT TIMEOUT_MS  polls until the label reads TEXT
 //   svctool tick CAPTION                       sends the form's timer message; returns when
@@ -33,7 +30,6 @@
 
 #include "platform/windows/service_state_name.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -127,66 +123,17 @@ std::string QueryState(const std::string& name) {
     return std::string(StateName(status.dwCurrentState)) + " " + std::to_string(status.dwProcessId);
 }
 
-SERVICE_STATUS_PROCESS StatusOf(const ServiceManager& scm) {
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (!::QueryServiceStatusEx(scm.service, SC_STATUS_PROCESS_INFO,
-                                reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
-        status.dwCurrentState = 0;
-    }
-    return status;
-}
-
 int Controls(const std::string& name) {
     ServiceManager scm;
-    if (!scm.Open(name, SERVICE_QUERY_STATUS)) {
-        return Fail("OpenService");
-    }
-    std::printf("0x%lx\n", StatusOf(scm).dwControlsAccepted);
-    return kDone;
-}
-
-int Preshutdown(const std::string& name) {
-    ServiceManager scm;
-    if (!scm.Open(name, SERVICE_QUERY_CONFIG)) {
-        return Fail("OpenService");
-    }
-    SERVICE_PRESHUTDOWN_INFO info{};
+    SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    if (!::QueryServiceConfig2W(scm.service, SERVICE_CONFIG_PRESHUTDOWN_INFO,
-                                reinterpret_cast<BYTE*>(&info), sizeof(info), &needed)) {
-        return Fail("QueryServiceConfig2");
+    if (!scm.Open(name, SERVICE_QUERY_STATUS) ||
+        !::QueryServiceStatusEx(scm.service, SC_STATUS_PROCESS_INFO,
+                                reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
+        return Fail("QueryServiceStatusEx");
     }
-    std::printf("%lu\n", info.dwPreshutdownTimeout);
+    std::printf("0x%lx\n", status.dwControlsAccepted);
     return kDone;
-}
-
-// "CHECKPOINTS LARGEST_WAIT_HINT" of the stop-pending reports seen until STOPPED.
-int StopWatch(const std::string& name, DWORD timeout) {
-    ServiceManager scm;
-    if (!scm.Open(name, SERVICE_QUERY_STATUS)) {
-        return Fail("OpenService");
-    }
-    const Deadline deadline(timeout);
-    std::vector<DWORD> checkpoints;
-    DWORD largestHint = 0;
-    for (;;) {
-        const SERVICE_STATUS_PROCESS status = StatusOf(scm);
-        if (status.dwCurrentState == SERVICE_STOPPED) {
-            std::printf("%zu %lu\n", checkpoints.size(), largestHint);
-            return kDone;
-        }
-        if (status.dwCurrentState == SERVICE_STOP_PENDING &&
-            (checkpoints.empty() || checkpoints.back() != status.dwCheckPoint)) {
-            checkpoints.push_back(status.dwCheckPoint);
-            largestHint = std::max(largestHint, status.dwWaitHint);
-        }
-        if (deadline.Passed()) {
-            std::fprintf(stderr, "svctool: %s did not stop\n", name.c_str());
-            return kFailed;
-        }
-        ::Sleep(kPollMs);
-    }
 }
 
 int Start(const std::string& name) {
@@ -580,12 +527,6 @@ int main(int argc, char** argv) {
     }
     if (command == "controls" && n == 2) {
         return Controls(args[1]);
-    }
-    if (command == "preshutdown" && n == 2) {
-        return Preshutdown(args[1]);
-    }
-    if (command == "stopwatch" && n == 3) {
-        return StopWatch(args[1], Number(args[2].c_str()));
     }
     if (command == "wait" && n == 4) {
         return WaitState(args[1], args[2], Number(args[3].c_str()));
