@@ -61,7 +61,7 @@ TEST(Stop, AsksTheSuiteToEndAndTerminatesOnlyWhatIgnoresTheRequest) {
     EXPECT_GE(took, 10s / 60) << "killed before the grace period was over";
     EXPECT_EQ(run.CountInLog("o-alerts.exe (pid " + std::to_string(alerts) + ") ended when asked"),
               1U);
-    EXPECT_EQ(run.CountInLog("Stop: asked 5 programs of the suite ("), 1U) << run.Log();
+    EXPECT_EQ(run.CountInLog("Stop: asked "), 1U) << run.Log();
 }
 
 TEST(Stop, InterruptWithoutATerminalIsAnsweredNoAndChangesNothing) {
