@@ -14,6 +14,8 @@ enum class Action : std::uint8_t {
     Terminated,         // a process was ended by the service
     TerminationRefused, // the platform refused to end it
     AlreadyGone,        // it had ended, or its id moved on, before the service acted
+    AskedToEnd,         // a program of the suite was asked to end on its own
+    EndedWhenAsked,     // and ended within the grace period, without a termination
 };
 
 // Why the service did it.
@@ -26,6 +28,7 @@ enum class ActionReason : std::uint8_t {
     OverdueCheck,       // a check program overdue; `firstSeenUtc` holds its first sighting
     StartupList,        // a stale side program of the start-up sequence's list
     ShutdownList,       // a program of the shutdown list
+    StopRequest,        // the service is stopping and asks the suite to end first
 };
 
 // One action with its reason, as the supervision code records it.
@@ -59,6 +62,9 @@ public:
     // One sweep has ended, with the terminations it recorded: a platform that sums up
     // routine records writes the sum here.
     virtual void SweepEnded(const std::vector<ActionRecord>& /*terminations*/) noexcept {}
+    // The stop sequence has asked, waited and run its list: a platform that sums up the
+    // stop writes the sum here.
+    virtual void StopEnded() noexcept {}
 };
 
 // Keeps nothing: for tools that drive the supervision without a platform log.

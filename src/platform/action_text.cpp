@@ -1,5 +1,7 @@
 #include "platform/action_text.h"
 
+#include "platform/stop_timing.h"
+
 #include <cstdint>
 #include <ctime>
 
@@ -49,6 +51,8 @@ std::string_view ReasonName(ActionReason reason) {
         return "startup-list";
     case ActionReason::ShutdownList:
         return "shutdown-list";
+    case ActionReason::StopRequest:
+        return "stop-request";
     }
     return "unknown";
 }
@@ -74,6 +78,9 @@ std::string ReasonText(const ActionRecord& record) {
         return "stale side program, ended by the start-up sequence";
     case ActionReason::ShutdownList:
         return "the service is stopping";
+    case ActionReason::StopRequest:
+        return "the service is stopping and gives the suite " +
+               std::to_string(kStopGraceMs / 1000) + " s to end";
     }
     return "unknown reason";
 }
@@ -92,6 +99,10 @@ std::string ActionText(const ActionRecord& record) {
         return "could not terminate " + Subject(record) + "): " + reason;
     case Action::AlreadyGone:
         return Subject(record) + ") had already ended: " + reason;
+    case Action::AskedToEnd:
+        return "asked " + Subject(record) + ") to end: " + reason;
+    case Action::EndedWhenAsked:
+        return Subject(record) + ") ended when asked: " + reason;
     }
     return Subject(record) + "): " + reason;
 }

@@ -92,6 +92,11 @@ public:
     // Waits up to `milliseconds` for the process to end: kWaitObject0 once it has,
     // kWaitTimeout while it runs, kWaitFailed when the handle cannot be waited on.
     virtual std::uint32_t WaitForSingleObject(Handle process, std::uint32_t milliseconds) = 0;
+    // Asks the process to end on its own, as closing it by hand would: WM_CLOSE posted to
+    // each of its top-level windows on Windows, SIGTERM on Linux. Needs terminate access.
+    // True when the request was delivered; false for a process that has ended, or has no
+    // window to post it to.
+    virtual bool PostCloseRequest(Handle process) = 0;
     virtual bool GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                                       std::uint32_t size) = 0;
     // sizeof the platform's own memory counters record.

@@ -38,6 +38,9 @@ public:
     virtual void Connect() = 0;
     virtual void SaveParameter(const std::string& section, const std::string& key,
                                const std::string& value) = 0;
+    // A stop under way may take up to `milliseconds` more: the service manager is told, so
+    // that it neither gives up on the service nor ends it early. Never raises.
+    virtual void StopPending(std::uint32_t milliseconds) noexcept = 0;
 };
 
 } // namespace ostrivan

@@ -123,7 +123,10 @@ void frmService::OnStart(HostFlag& success) {
 }
 
 void frmService::OnStop() {
-    if (const auto failure = Attempt([&] { supervisor_.StopWorkers(); })) {
+    const auto progress = [this](std::uint32_t milliseconds) {
+        NTService_.StopPending(milliseconds);
+    };
+    if (const auto failure = Attempt([&] { supervisor_.StopWorkers(progress); })) {
         ErrorReport(*failure);
     }
     PublishStatus(kStateStopped);

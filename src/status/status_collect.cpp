@@ -104,6 +104,7 @@ StatusReport CollectStatus(const ServiceFacts& facts, const SupervisorState& sta
             TrackedCheck{row.Process.id, row.Name, row.FirstSeenUtc(), row.Overdue != 0});
     }
     report.terminations = tally.Terminations();
+    report.stopRequests = StopRequests{tally.AskedToEnd(), tally.EndedWhenAsked()};
     return report;
 }
 

@@ -83,6 +83,9 @@ StatusReport ParseReport(const json& root) {
             check.at("firstSeenUtc").get<std::int64_t>(), check.at("overdue").get<bool>()});
     }
     report.terminations = root.at("terminations").get<std::map<std::string, std::uint64_t>>();
+    const json& stop = root.at("stopRequests");
+    report.stopRequests = StopRequests{stop.at("asked").get<std::uint64_t>(),
+                                       stop.at("endedInTime").get<std::uint64_t>()};
     return report;
 }
 
@@ -104,19 +107,22 @@ std::string StatusJson(const StatusReport& report) {
                           {"firstSeenUtc", check.firstSeenUtc},
                           {"overdue", check.overdue}});
     }
-    const json root = {{"version", report.version},
-                       {"service",
-                        {{"state", report.state},
-                         {"pid", report.servicePid},
-                         {"startedUtc", report.startedUtc},
-                         {"writtenUtc", report.writtenUtc},
-                         {"lastSweepUtc", OrNull(report.lastSweepUtc)},
-                         {"intervalSeconds", report.intervalSeconds}}},
-                       {"programs", programs},
-                       {"manager", ManagerJson(report.manager)},
-                       {"pendingTools", tools},
-                       {"checks", checks},
-                       {"terminations", report.terminations}};
+    const json root = {
+        {"version", report.version},
+        {"service",
+         {{"state", report.state},
+          {"pid", report.servicePid},
+          {"startedUtc", report.startedUtc},
+          {"writtenUtc", report.writtenUtc},
+          {"lastSweepUtc", OrNull(report.lastSweepUtc)},
+          {"intervalSeconds", report.intervalSeconds}}},
+        {"programs", programs},
+        {"manager", ManagerJson(report.manager)},
+        {"pendingTools", tools},
+        {"checks", checks},
+        {"terminations", report.terminations},
+        {"stopRequests",
+         {{"asked", report.stopRequests.asked}, {"endedInTime", report.stopRequests.endedInTime}}}};
     // Names come from the process table: bytes that are not UTF-8 are replaced, not fatal.
     return root.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -136,6 +136,12 @@ void SweepFamilies(Exposition& out, const StatusReport& report) {
     for (const auto& [reason, count] : report.terminations) {
         out.Sample("reason", reason, Signed(count));
     }
+    out.Family("ostrivan_stop_requests_total", "counter",
+               "Suite programs the service asked to end when it stopped.");
+    out.Sample(Signed(report.stopRequests.asked));
+    out.Family("ostrivan_stop_requests_ended_total", "counter",
+               "Suite programs that ended when asked, within the grace period, unterminated.");
+    out.Sample(Signed(report.stopRequests.endedInTime));
 }
 
 } // namespace

@@ -50,6 +50,13 @@ struct TrackedCheck {
     bool overdue = false;
 };
 
+// The suite's programs asked to end at a stop, and those that ended within the grace
+// period; what the shutdown list then terminated is counted among the terminations.
+struct StopRequests {
+    std::uint64_t asked = 0;
+    std::uint64_t endedInTime = 0;
+};
+
 // Everything the status file holds. Times are seconds since 1970-01-01 00:00 UTC.
 struct StatusReport {
     int version = kStatusVersion;
@@ -65,6 +72,7 @@ struct StatusReport {
     std::vector<TrackedCheck> checks;
     // Terminations since start, by reason.
     std::map<std::string, std::uint64_t> terminations;
+    StopRequests stopRequests;
 };
 
 } // namespace ostrivan

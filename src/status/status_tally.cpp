@@ -47,6 +47,8 @@ void StatusTally::Count(const ActionRecord& record) {
     if (record.action == Action::Terminated) {
         ++terminations_[ReasonKey(record.reason)];
     }
+    askedToEnd_ += record.action == Action::AskedToEnd ? 1 : 0;
+    endedWhenAsked_ += record.action == Action::EndedWhenAsked ? 1 : 0;
     if (record.action != Action::Launched) {
         return;
     }

@@ -23,10 +23,14 @@ public:
     void SweepEnded(const std::vector<ActionRecord>& terminations) noexcept override {
         next_.SweepEnded(terminations);
     }
+    void StopEnded() noexcept override { next_.StopEnded(); }
 
     // Every reason a termination can have, counted from 0.
     const std::map<std::string, std::uint64_t>& Terminations() const { return terminations_; }
     std::uint64_t ManagerRelaunches() const { return relaunches_; }
+    // Programs asked to end at a stop, and those of them that ended within the grace period.
+    std::uint64_t AskedToEnd() const { return askedToEnd_; }
+    std::uint64_t EndedWhenAsked() const { return endedWhenAsked_; }
     const std::optional<std::string>& LastRelaunchReason() const { return lastReason_; }
     const std::optional<std::int64_t>& LastRelaunchUtc() const { return lastRelaunchUtc_; }
     // The process the service launched last under a program's file name; 0 when none.
@@ -39,6 +43,8 @@ private:
     std::function<std::int64_t()> utcNow_;
     std::map<std::string, std::uint64_t> terminations_;
     std::uint64_t relaunches_ = 0;
+    std::uint64_t askedToEnd_ = 0;
+    std::uint64_t endedWhenAsked_ = 0;
     std::optional<std::string> lastReason_;
     std::optional<std::int64_t> lastRelaunchUtc_;
     std::map<std::string, ProcessId> launched_;

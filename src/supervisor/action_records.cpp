@@ -18,6 +18,16 @@ ProcessIdentity Supervisor::LaunchRecorded(std::string_view program, std::string
     return launched;
 }
 
+void Supervisor::Record(Action action, ActionReason reason, const std::string& program,
+                        ProcessId pid) {
+    ActionRecord record;
+    record.action = action;
+    record.reason = reason;
+    record.program = program;
+    record.pid = pid;
+    log_.Record(record);
+}
+
 void Supervisor::KillAppRecorded(std::string_view target, ActionReason reason) {
     KillApp(process_, target, [&](const std::string& name, ProcessId id, Action outcome) {
         ActionRecord record;

@@ -4,13 +4,20 @@
 #include "platform/form_runtime.h"
 #include "platform/process_api.h"
 #include "platform/service_host.h"
+#include "process/ask_to_end.h"
 #include "process/kill_app.h"
 #include "supervisor/supervisor_state.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ostrivan {
+
+// Told during a stop how much longer, in milliseconds, the stop may still take.
+using StopProgress = std::function<void(std::uint32_t milliseconds)>;
 
 // What the service does to the suite's processes on start, on stop and on every tick.
 // Failures that the handlers report are raised as Failure to the calling handler. Every
@@ -25,7 +32,9 @@ public:
 
     // Stage one raises; a failed launch in stage two is shown in a message box.
     void StartWorkers(HostFlag& success);
-    void StopWorkers();
+    // Asks the suite to end, gives it the grace period, then runs the shutdown list; tells
+    // `progress` how long it may still take while it waits.
+    void StopWorkers(const StopProgress& progress = {});
     // Steps 2 and 4 raise; steps 1 and 3 absorb their own failures. What the sweep did is
     // in `outcome` however it ended.
     void Sweep(SweepOutcome& outcome);
@@ -45,6 +54,14 @@ private:
     bool EndManager(ActionRecord record);
     // Terminates an overdue run through a handle on which it is confirmed, and records it.
     ActionRecord EndOverdueCheck(const CheckRecord& row);
+    // The stop's first step: asks each of the suite's programs that runs to end, and waits
+    // for them until the grace period is over. Absorbs its own failures.
+    void AskSuiteToEnd(const StopProgress& progress);
+    // Waits on their handles until every asked program has ended or the monotonic clock
+    // reads `deadline`, recording each end; `asked` keeps those still running.
+    void AwaitEnds(std::vector<AskedProcess>& asked, std::int64_t deadline,
+                   const StopProgress& progress);
+    void Record(Action action, ActionReason reason, const std::string& program, ProcessId pid);
     // KillApp, each matching process recorded with `reason`.
     void KillAppRecorded(std::string_view target, ActionReason reason);
 

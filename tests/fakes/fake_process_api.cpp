@@ -34,11 +34,11 @@ std::string Hex(std::uint32_t value) {
 }
 
 FakeProcessApi::FakeProcessApi(CallLog& log)
-    : log_(log),
-      faults_({"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "OpenProcess",
-               "TerminateProcess", "GetExitCodeProcess", "GetProcessMemoryInfo",
-               "GetProcessCreationTime", "GetProcessImageName", "OpenProcessToken",
-               "LookupPrivilegeValueA", "AdjustTokenPrivileges", "WaitForSingleObject"}) {}
+    : log_(log), faults_({"CreateToolhelp32Snapshot", "Process32First", "Process32Next",
+                          "OpenProcess", "TerminateProcess", "GetExitCodeProcess",
+                          "GetProcessMemoryInfo", "GetProcessCreationTime", "GetProcessImageName",
+                          "OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges",
+                          "WaitForSingleObject", "PostCloseRequest"}) {}
 
 // --- the process table
 
@@ -316,7 +316,43 @@ std::uint32_t FakeProcessApi::WaitForSingleObject(Handle process, std::uint32_t 
     if (target == nullptr) {
         return kWaitFailed;
     }
-    return target->running ? kWaitTimeout : kWaitObject0;
+    if (target->running && clock_) {
+        // The wait lasts until the process ends or the time is up, whichever comes first.
+        const std::int64_t now = clock_(std::chrono::milliseconds(0));
+        const std::int64_t until =
+            std::min(target->endsAt.value_or(now + milliseconds), now + std::int64_t{milliseconds});
+        clock_(std::chrono::milliseconds(std::max<std::int64_t>(until - now, 0)));
+        target = ProcessFor(process, access::kSynchronize); // time may have reaped others
+    }
+    return target != nullptr && target->running ? kWaitTimeout : kWaitObject0;
+}
+
+bool FakeProcessApi::PostCloseRequest(Handle process) {
+    Log("PostCloseRequest " + std::to_string(process));
+    Named(HandleProcess(process));
+    if (faults_.Hit("PostCloseRequest")) {
+        return false;
+    }
+    FakeProcess* target = ProcessFor(process, access::kTerminate);
+    if (target == nullptr || !target->running) {
+        return false;
+    }
+    if (target->endsWhenAskedAfter && !target->endsAt && clock_) {
+        target->endsAt = clock_(std::chrono::milliseconds(0)) + target->endsWhenAskedAfter->count();
+    }
+    return true;
+}
+
+void FakeProcessApi::TimePassed(std::int64_t now) {
+    std::vector<ProcessId> due;
+    for (const auto& p : table_) {
+        if (p.running && p.endsAt && *p.endsAt <= now) {
+            due.push_back(p.id);
+        }
+    }
+    for (const ProcessId id : due) {
+        Exit(id, At(id).exitCodeWhenAsked, At(id).heldElsewhere);
+    }
 }
 
 bool FakeProcessApi::GetProcessMemoryInfo(Handle process, MemoryCounters& counters,

@@ -5,8 +5,10 @@
 
 #include "platform/process_api.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -35,6 +37,11 @@ struct FakeProcess {
     bool endsLate = false;
     // Someone else holds a handle, so the process stays openable after it ended.
     bool heldElsewhere = false;
+    // Asked to end, it ends `endsWhenAskedAfter` later with `exitCodeWhenAsked`; never
+    // without one.
+    std::optional<std::chrono::milliseconds> endsWhenAskedAfter;
+    std::uint32_t exitCodeWhenAsked = 0;
+    std::optional<std::int64_t> endsAt; // on the monotonic clock, once asked
 };
 
 struct OpenRequest {
@@ -87,6 +94,14 @@ public:
     std::vector<ProcessId> Running() const;
     std::vector<ProcessId> RunningNamed(std::string_view imageName) const;
 
+    // --- time: waits pass on the runtime's monotonic clock, which `clock` moves on by the
+    // time given and reads; asked processes end on it
+    void UseClock(std::function<std::int64_t(std::chrono::milliseconds)> clock) {
+        clock_ = std::move(clock);
+    }
+    // The clock reads `now`: processes due to end by then end.
+    void TimePassed(std::int64_t now);
+
     // --- what the logic did
     const std::vector<Termination>& Terminations() const { return terminations_; }
     std::vector<ProcessId> TerminatedIds() const;
@@ -114,6 +129,7 @@ public:
     bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
     bool GetExitCodeProcess(Handle process, std::uint32_t& exitCode) override;
     std::uint32_t WaitForSingleObject(Handle process, std::uint32_t milliseconds) override;
+    bool PostCloseRequest(Handle process) override;
     bool GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                               std::uint32_t size) override;
     std::uint32_t MemoryCountersRecordSize() const override { return kCountersRecordSize; }
@@ -169,6 +185,7 @@ private:
     std::vector<OpenRequest> opens_;
     std::vector<Termination> terminations_;
     std::vector<std::uint32_t> privilegeChanges_;
+    std::function<std::int64_t(std::chrono::milliseconds)> clock_;
     Handle nextHandle_ = 0x100;
     ProcessId nextId_ = 1000;
     std::uint64_t nextCreationTime_ = 133'000'000'000'000'000;

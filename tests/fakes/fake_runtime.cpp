@@ -26,7 +26,12 @@ FakeRuntime::FakeRuntime(CallLog& log, FakeProcessApi& processes)
     : log_(log), processes_(processes),
       faults_({"SetStatusText", "SetTimerInterval", "SetTimerEnabled", "ShowMessageBox",
                "LaunchProgram", "ApplicationFolder", "CommandLineArguments", "End", "UnloadForm",
-               "UtcNow", "MonotonicNow"}) {}
+               "UtcNow", "MonotonicNow"}) {
+    processes_.UseClock([this](std::chrono::milliseconds by) {
+        Advance(by);
+        return monotonic_.count();
+    });
+}
 
 void FakeRuntime::Enter(const std::string& call, const std::string& entry) {
     log_.Add("runtime." + entry);
@@ -42,6 +47,7 @@ void FakeRuntime::SetNow(const WallTime& now) {
 void FakeRuntime::Advance(std::chrono::milliseconds by) {
     utc_ += by;
     monotonic_ += by;
+    processes_.TimePassed(monotonic_.count());
 }
 
 bool FakeRuntime::FireTimer() {

@@ -46,6 +46,7 @@ TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuiteAndIsRestartedAfterAFai
         "Type=notify\n"
         "ExecStart=\"/opt/ostrivan/o-service\"\n"
         "KillMode=mixed\n"
+        "TimeoutStopSec=30\n"
         "Restart=on-failure\n"
         "RestartSec=5\n"
         "WatchdogSec=120\n"

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace ostrivan::integration {
 namespace {
 
@@ -36,6 +38,30 @@ TEST(Stop, TermEndsEverySuiteProcessAndTheService) {
     EXPECT_TRUE(Eventually([&] { return run.EndOf(phone) && run.EndOf(skype); }));
     EXPECT_FALSE(run.EndOf(bystander).has_value());
     EXPECT_EQ(run.StatusLines().back(), "Configuration Service Stopped");
+}
+
+// Asked first: a program that exits on SIGTERM keeps its own exit status; one that ignores it
+// is killed once the grace period is over (10 s of the service's clock, sped up 60 times).
+TEST(Stop, AsksTheSuiteToEndAndTerminatesOnlyWhatIgnoresTheRequest) {
+    SuiteRun run(RunOptions()
+                     .Environment("STANDIN_O_ALERTS_EXE", "term=7")
+                     .Environment("STANDIN_VANTORELLE_MANAGER_EXE", "term=ignore"));
+    ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_watcher.exe").size() == 1; }));
+    const pid_t alerts = run.Running("o-alerts.exe").at(0);
+    const pid_t manager = run.Running("vantorelle_manager.exe").at(0);
+    const auto asked = std::chrono::steady_clock::now();
+    run.Signal(SIGTERM);
+    ASSERT_TRUE(run.WaitForExit());
+    const auto took = std::chrono::steady_clock::now() - asked;
+    std::optional<int> alertsEnd, managerEnd;
+    ASSERT_TRUE(Eventually(
+        [&] { return (alertsEnd = run.EndOf(alerts)) && (managerEnd = run.EndOf(manager)); }));
+    EXPECT_TRUE(WIFEXITED(*alertsEnd) && WEXITSTATUS(*alertsEnd) == 7) << *alertsEnd;
+    EXPECT_TRUE(WIFSIGNALED(*managerEnd) && WTERMSIG(*managerEnd) == SIGKILL) << *managerEnd;
+    EXPECT_GE(took, 10s / 60) << "killed before the grace period was over";
+    EXPECT_EQ(run.CountInLog("o-alerts.exe (pid " + std::to_string(alerts) + ") ended when asked"),
+              1U);
+    EXPECT_EQ(run.CountInLog("Stop: asked "), 1U) << run.Log();
 }
 
 TEST(Stop, InterruptWithoutATerminalIsAnsweredNoAndChangesNothing) {

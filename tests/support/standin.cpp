@@ -7,6 +7,8 @@
 //   hold=MIB    keep MIB MiB resident
 //   exit=CODE   exit with CODE ...
 //   after=MS    ... MS milliseconds after the start (default 0), of the run's clock
+//   term=CODE   on SIGTERM, exit with CODE (without it SIGTERM ends it as the signal does);
+//   term=ignore ignore SIGTERM
 //   net=FILE    at the start, bind a UDP socket to port 162 (below 1024, where SNMP traps
 //               arrive) and open a raw ICMP socket (as ping does), and write one line for
 //               each into FILE: "udp 162: ok" or "udp 162: <error>", "raw icmp: ..."
@@ -14,6 +16,7 @@
 #include "standin_clock.h"
 
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -40,6 +43,13 @@ struct Orders {
     std::uint64_t afterMs = 0;
     std::string netReport;
 };
+
+// The exit code SIGTERM ends the program with.
+volatile sig_atomic_t term_exit_code = 0;
+
+void ExitOnTerm(int) {
+    ::_exit(term_exit_code);
+}
 
 std::string OwnName() {
     char path[4096];
@@ -76,6 +86,11 @@ void Apply(const std::string& word, Orders& orders) {
         orders.afterMs = std::stoull(value);
     } else if (key == "net") {
         orders.netReport = value;
+    } else if (key == "term" && value == "ignore") {
+        ::signal(SIGTERM, SIG_IGN);
+    } else if (key == "term") {
+        term_exit_code = std::stoi(value);
+        ::signal(SIGTERM, ExitOnTerm);
     }
 }
 

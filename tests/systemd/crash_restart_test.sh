@@ -157,8 +157,9 @@ for program in "${PROGRAMS[@]}"; do running[$program]=$(pids_of "$program"); don
 ct systemctl stop ostrivan || fail "systemctl stop"
 poll 10 no_suite || fail "the stop left programs of the suite: $(suite_pids)"
 for program in "${PROGRAMS[@]}"; do
-    # The journal may show an entry a moment after the stop returned.
-    poll 10 journal_has "terminated $program (pid ${running[$program]}, " \
+    # The journal may show an entry a moment after the stop returned. Asked first, the
+    # stand-ins end on SIGTERM.
+    poll 10 journal_has "$program (pid ${running[$program]}) ended when asked" \
         || fail "the service did not end $program (pid ${running[$program]}) itself"
 done
 poll 10 journal_has "Configuration Service Stopped" || fail "the service did not report its stop"

@@ -74,6 +74,7 @@ ct sh -c 'cat >/etc/systemd/system/ostrivan.service.d/test.conf' <<EOF
 [Service]
 Environment=LD_PRELOAD=$faketime "FAKETIME=+0 x60"
 Environment="STANDIN_O_ALERTS_EXE=net=$report"
+Environment="STANDIN_VANTORELLE_MANAGER_EXE=term=ignore"
 LimitCORE=0
 EOF
 ct systemctl daemon-reload
@@ -142,10 +143,11 @@ ct_wait 30 sh -c "test -n \"\$(for p in /proc/[0-9]*; do
 # Well again once a sweep has relaunched it and an hour of the sped-up clock has passed.
 wait_check 120 0 "after the relaunch"
 
-# A stop ends the suite, each program by the service itself, and a copy of another account
-# known only by its exe.
+# A stop asks the suite to end first. The manager ignores the request, and so does a copy of
+# another account known only by its exe: the shutdown list terminates them once the grace
+# period is over; the others end when asked.
 copy=$(ct sh -c "setpriv --reuid=65534 --regid=65534 --clear-groups $suite/vantorelle_snmptrap.exe \
-    </dev/null >/dev/null 2>&1 & echo \$!")
+    term=ignore </dev/null >/dev/null 2>&1 & echo \$!")
 ct_wait 10 sh -c "[ \"\$(readlink /proc/$copy/exe)\" = $suite/vantorelle_snmptrap.exe ]" ||
     fail "the copy of vantorelle_snmptrap.exe did not start"
 ct systemctl stop ostrivan || fail "systemctl stop ostrivan"
@@ -154,13 +156,47 @@ journal_has "terminated vantorelle_snmptrap.exe (pid $copy," ||
 [ "$(ct systemctl show -p Result --value ostrivan)" = success ] || fail "the stop did not succeed"
 for program in o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_manager.exe \
     vantorelle_watcher.exe; do
-    journal_has "terminated $program (pid" || fail "the stop did not end $program"
+    journal_has "asked $program (pid" || fail "the stop did not ask $program to end"
     [ -z "$(pids_of "$program")" ] || fail "$program still runs after the stop"
+done
+journal_has "terminated vantorelle_manager.exe (pid" || fail "the stop did not end the manager"
+# The stop's sum, with its counts as fields: 6 asked, 4 ended in time, 2 (the manager and the
+# copy) terminated.
+summary=$(ct journalctl -b -u ostrivan MESSAGE_ID=63237c19f59f48fbb50e3d6ae4d08bb2 -o verbose --no-pager)
+for field in OSTRIVAN_ASKED=6 OSTRIVAN_ENDED_IN_TIME=4 OSTRIVAN_TERMINATED=2 OSTRIVAN_REFUSED=0; do
+    grep -qx "    $field" <<<"$summary" || fail "the stop's journal entry lacks $field: $summary"
 done
 wait_check 10 2 stopped
 status_code=0; ct "$suite/o-service" -status >/dev/null || status_code=$?
 [ "$status_code" -eq 3 ] || fail "-status exited $status_code after the stop, not 3"
 
+# In real time, a stop that outlasts TimeoutStopSec= (4 s here; the manager ignores the
+# request for the whole grace period): the service tells systemd it is still at it
+# (EXTEND_TIMEOUT_USEC), and the stop succeeds instead of being killed.
+ct sh -c 'cat >/etc/systemd/system/ostrivan.service.d/test.conf' <<EOF
+[Service]
+Environment="STANDIN_VANTORELLE_MANAGER_EXE=term=ignore"
+TimeoutStopSec=4
+LimitCORE=0
+EOF
+ct systemctl daemon-reload
+ct systemctl start ostrivan || fail "systemctl start ostrivan, in real time"
+# Until the new manager ignores SIGTERM (bit 15 of its SigIgn mask).
+ignores_term() {
+    local pid mask
+    pid=$(pids_of vantorelle_manager.exe)
+    [ -n "$pid" ] && mask=$(ct sh -c "sed -n 's/^SigIgn:\t//p' /proc/$pid/status") &&
+        (( (16#$mask & 0x4000) != 0 ))
+}
+tries=0
+until ignores_term; do ((++tries < 100)) || fail "no manager that ignores SIGTERM"; sleep 0.1; done
+stop_began=$(date +%s%3N)
+ct systemctl stop ostrivan || fail "systemctl stop ostrivan, in real time"
+stop_took=$(( $(date +%s%3N) - stop_began ))
+echo "systemctl stop took $stop_took ms with a manager that ignores SIGTERM"
+result=$(ct systemctl show -p Result --value ostrivan)
+[ "$result" = success ] || fail "a stop longer than TimeoutStopSec= was not extended: $result"
+[ "$stop_took" -ge 10000 ] || fail "the stop took $stop_took ms: it did not wait for the grace period"
 # A filter that answers pidfd_open with EPERM, as some container runtimes do: the service
 # says so in one line and starts nothing.
 ct sh -c 'printf "[Service]\nSystemCallFilter=~pidfd_open\nSystemCallErrorNumber=EPERM\n" \

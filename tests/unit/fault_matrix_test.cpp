@@ -29,19 +29,11 @@ using namespace std::chrono_literals;
 
 // --- the calls of the simulated platform
 
-const std::vector<std::string> kProcessCalls = {"CreateToolhelp32Snapshot",
-                                                "Process32First",
-                                                "Process32Next",
-                                                "OpenProcess",
-                                                "TerminateProcess",
-                                                "GetExitCodeProcess",
-                                                "WaitForSingleObject",
-                                                "GetProcessMemoryInfo",
-                                                "GetProcessCreationTime",
-                                                "GetProcessImageName",
-                                                "OpenProcessToken",
-                                                "LookupPrivilegeValueA",
-                                                "AdjustTokenPrivileges"};
+const std::vector<std::string> kProcessCalls = {
+    "CreateToolhelp32Snapshot", "Process32First",         "Process32Next",       "OpenProcess",
+    "TerminateProcess",         "GetExitCodeProcess",     "WaitForSingleObject", "PostCloseRequest",
+    "GetProcessMemoryInfo",     "GetProcessCreationTime", "GetProcessImageName", "OpenProcessToken",
+    "LookupPrivilegeValueA",    "AdjustTokenPrivileges"};
 const std::vector<std::string> kHostCalls = {
     "AcceptedControls", "ServiceTitle", "RegistrationOption",
     "Register",         "WriteEvent",   "Unregister",
@@ -54,8 +46,9 @@ const std::vector<std::string> kRuntimeCalls = {"SetStatusText",        "SetTime
                                                 "MonotonicNow"};
 // Calls that have no failure to report: closing a handle, the version word.
 // Nor has the permission check: what it cannot read it does not report.
+// Nor does telling the service manager that a stop goes on.
 const std::set<std::string> kCannotFail = {"api.CloseHandle", "api.GetVersion",
-                                           "security.CheckWriters"};
+                                           "security.CheckWriters", "host.StopPending"};
 // Entries the simulated platform writes for its own events, not calls of the logic.
 const std::set<std::string> kPlatformEvents = {"runtime.Timer", "runtime.Unloaded",
                                                "runtime.UnloadCancelled", "runtime.CloseWindow"};
@@ -169,10 +162,13 @@ const std::vector<Scenario>& Scenarios() {
              return std::nullopt;
          }},
         // The suite runs as the start left it: alerts, graphs, trap receiver, manager, watcher.
+        // Asked to end, the alerts program does so 2 s later; the others ignore the request.
         {"OnStop",
          [](fakes::FakeService& s) {
              s.form.Load();
              Start(s);
+             s.processes.At(s.processes.RunningNamed("o-alerts.exe").front()).endsWhenAskedAfter =
+                 2s;
          },
          [](fakes::FakeService& s) -> std::optional<std::int16_t> {
              s.form.OnStop();
@@ -584,14 +580,17 @@ std::vector<Row> SweepBeforeStartRows() {
 }
 
 std::vector<Row> StopRows() {
-    // Stopped: five programs terminated, 20 snapshots, the form unloaded.
+    // Stopped: the five programs asked to end, the alerts program ended within the grace
+    // period, the list's 20 snapshots terminated the other four, the form unloaded.
     const Outcome stopped = Outcome()
-                                .Exits({0, 0, 0, 0, 0})
-                                .Snapshots(20)
+                                .Exits({0, 0, 0, 0})
+                                .Snapshots(21)
                                 .Stopping(true)
                                 .Unloaded(true)
                                 .Reaches({"runtime.UnloadForm"});
-    const Outcome oneSpared = stopped.Exits({0, 0, 0, 0});
+    const Outcome oneSpared = stopped.Exits({0, 0, 0});
+    // The alerts program not asked, or not waited for: the list terminates it too.
+    const Outcome alertsTerminated = stopped.Exits({0, 0, 0, 0, 0});
 
     Matrix m("OnStop");
     m.NoFault(stopped)
@@ -605,39 +604,58 @@ std::vector<Row> StopRows() {
                    .Skips({"runtime.UnloadForm"}))
         .Fails("UnloadForm", 1, stopped.Reports(Failed("UnloadForm")).Unloaded(false).Reaches({}))
         .OutOfMemory("UnloadForm", 1, stopped.Reports(kOutOfMemory).Unloaded(false).Reaches({}))
-        // Entries 1, 2, 3, 6 and 8 of the list each find one program; the others none.
-        .Fails("CreateToolhelp32Snapshot", 1, 3, oneSpared)
-        .Fails("CreateToolhelp32Snapshot", 4, 5, stopped)
-        .Fails("CreateToolhelp32Snapshot", 6, oneSpared)
-        .Fails("CreateToolhelp32Snapshot", 7, stopped)
-        .Fails("CreateToolhelp32Snapshot", 8, oneSpared)
-        .Fails("CreateToolhelp32Snapshot", 9, 20, stopped)
-        .Fails("Process32First", 1, 3, oneSpared)
-        .Fails("Process32First", 4, 5, stopped)
-        .Fails("Process32First", 6, oneSpared)
-        .Fails("Process32First", 7, stopped)
-        .Fails("Process32First", 8, oneSpared)
-        .Fails("Process32First", 9, 20, stopped)
-        // Only the manager is not the first row of its snapshot (the 10th call).
-        .Fails("Process32Next", 1, 9, stopped)
-        .Fails("Process32Next", 10, oneSpared)
-        .Fails("Process32Next", 11, 20, stopped)
-        .Fails("OpenProcessToken", 1, 5, oneSpared)
-        .Fails("LookupPrivilegeValueA", 1, 5, oneSpared)
-        .Fails("OpenProcess", 1, 5, oneSpared)
-        .Fails("GetProcessImageName", 1, 5, oneSpared)
-        .Fails("TerminateProcess", 1, 5, oneSpared)
-        .OutOfMemory("OpenProcess", 1, oneSpared)
+        // The request: whatever fails there, the list still ends every program.
+        .Fails("CreateToolhelp32Snapshot", 1, alertsTerminated)
+        .Fails("Process32First", 1, alertsTerminated)
+        .Fails("Process32Next", 1, 5, stopped)
+        .Fails("OpenProcess", 1, alertsTerminated)
+        .Fails("OpenProcess", 2, 5, stopped)
+        .Fails("GetProcessImageName", 1, alertsTerminated)
+        .Fails("GetProcessImageName", 2, 5, stopped)
+        .Fails("PostCloseRequest", 1, alertsTerminated)
+        .Fails("PostCloseRequest", 2, 5, stopped)
+        // A wait that fails gives up on its program, which still ends 2 s on, in the others'
+        // wait; the clock failing before then leaves it to the list.
+        .Fails("WaitForSingleObject", 1, 57, stopped)
+        .Fails("MonotonicNow", 1, 3, alertsTerminated)
+        .Fails("MonotonicNow", 4, 12, stopped)
+        .OutOfMemory("OpenProcess", 1, alertsTerminated)
+        .OutOfMemory("MonotonicNow", 1, alertsTerminated)
+        // The list: entries 2, 3, 6 and 8 each find one program; the others none, the
+        // alerts program having ended.
+        .Fails("CreateToolhelp32Snapshot", 2, stopped)
+        .Fails("CreateToolhelp32Snapshot", 3, 4, oneSpared)
+        .Fails("CreateToolhelp32Snapshot", 5, 6, stopped)
+        .Fails("CreateToolhelp32Snapshot", 7, oneSpared)
+        .Fails("CreateToolhelp32Snapshot", 8, stopped)
+        .Fails("CreateToolhelp32Snapshot", 9, oneSpared)
+        .Fails("CreateToolhelp32Snapshot", 10, 21, stopped)
+        .Fails("Process32First", 2, stopped)
+        .Fails("Process32First", 3, 4, oneSpared)
+        .Fails("Process32First", 5, 6, stopped)
+        .Fails("Process32First", 7, oneSpared)
+        .Fails("Process32First", 8, stopped)
+        .Fails("Process32First", 9, oneSpared)
+        .Fails("Process32First", 10, 21, stopped)
+        // Only the manager is not the first row of its snapshot (the 14th call).
+        .Fails("Process32Next", 6, 13, stopped)
+        .Fails("Process32Next", 14, oneSpared)
+        .Fails("Process32Next", 15, 24, stopped)
+        .Fails("OpenProcessToken", 1, 4, oneSpared)
+        .Fails("LookupPrivilegeValueA", 1, 4, oneSpared)
+        .Fails("OpenProcess", 6, 9, oneSpared)
+        .Fails("GetProcessImageName", 6, 9, oneSpared)
+        .Fails("TerminateProcess", 1, 4, oneSpared)
+        .OutOfMemory("OpenProcess", 6, oneSpared)
         // Raised while the snapshot is read: the whole KillApp call is abandoned.
-        .OutOfMemory("Process32Next", 1, oneSpared);
-    for (int up = 1; up <= 9; up += 2) {
+        .OutOfMemory("Process32Next", 10, oneSpared);
+    for (int up = 1; up <= 7; up += 2) {
         m.Fails("AdjustTokenPrivileges", up, oneSpared);
     }
     m.Fails("AdjustTokenPrivileges", 2, stopped)
         .Fails("AdjustTokenPrivileges", 4, stopped)
         .Fails("AdjustTokenPrivileges", 6, stopped)
-        .Fails("AdjustTokenPrivileges", 8, stopped)
-        .Fails("AdjustTokenPrivileges", 10, stopped.PrivilegeLeftEnabled());
+        .Fails("AdjustTokenPrivileges", 8, stopped.PrivilegeLeftEnabled());
     return m.Rows();
 }
 

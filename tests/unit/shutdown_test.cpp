@@ -1,5 +1,7 @@
 #include "fake_platform.h"
 
+#include "status/status_json.h"
+#include "status/status_metrics.h"
 #include "supervisor/status_text.h"
 
 #include <gmock/gmock.h>
@@ -11,8 +13,11 @@ namespace ostrivan {
 namespace {
 
 using fakes::EventLogEntry;
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using namespace std::chrono_literals;
 
 // One process for every distinct name of the shutdown list, in list order.
 const std::vector<std::string> kOnePerEntry = {"o-alerts.exe",
@@ -69,7 +74,8 @@ TEST_F(ShutdownTest, TerminatesTheListInOrderThenUnloads) {
     s.form.OnStop();
 
     EXPECT_THAT(s.processes.TerminatedIds(), ElementsAreArray(expected));
-    EXPECT_EQ(s.processes.Calls("CreateToolhelp32Snapshot"), 20);
+    // The request's own snapshot, then one for each entry of the list.
+    EXPECT_EQ(s.processes.Calls("CreateToolhelp32Snapshot"), 21);
     EXPECT_THAT(s.processes.Running(), IsEmpty());
     EXPECT_TRUE(s.runtime.Unloaded());
     EXPECT_EQ(s.runtime.UnloadRequests(), 1);
@@ -77,8 +83,69 @@ TEST_F(ShutdownTest, TerminatesTheListInOrderThenUnloads) {
     EXPECT_THAT(s.host.Events(), IsEmpty());
 }
 
-TEST_F(ShutdownTest, ShowsStoppedFirstAndUnloadsAfterTheLastSnapshot) {
+// Asked first: a program that ends on its own keeps its exit code; one that ignores the
+// request, and one that cannot be asked (no window), are left to the list, which runs once
+// the grace period is over on the service's clock.
+TEST_F(ShutdownTest, AsksTheSuiteFirstAndTerminatesWhatHasNotEndedAfterTheGracePeriod) {
+    s.status.KeepFolder(true);
+    const ProcessId polite = s.processes.Add("o-alerts.exe");
+    s.processes.At(polite).endsWhenAskedAfter = 3s;
+    s.processes.At(polite).exitCodeWhenAsked = 5;
+    s.processes.At(polite).heldElsewhere = true;
+    const ProcessId deaf = s.processes.Add("vantorelle_manager.exe");
+    const ProcessId windowless = s.processes.Add("o-graphs.exe");
+    s.processes.Faults().Fail("PostCloseRequest", 3);
+    const ProcessId side = s.processes.Add("skype.exe");
+    const std::int64_t before = s.runtime.MonotonicNow();
+
     s.form.OnStop();
+
+    EXPECT_EQ(s.processes.At(polite).exitCode, 5u);
+    EXPECT_THAT(s.processes.TerminatedIds(), ElementsAre(windowless, deaf, side));
+    EXPECT_EQ(s.runtime.MonotonicNow() - before, 10'000) << "the grace period, then the list";
+    EXPECT_EQ(s.actions.StopsEnded(), 1);
+    // The service manager hears every second how much longer the stop may take.
+    const auto& progress = s.host.StopProgress();
+    ASSERT_EQ(progress.size(), 9u);
+    EXPECT_EQ(progress.front(), 29'000u);
+    EXPECT_EQ(progress.back(), 20'000u) << "the list's own time";
+    EXPECT_TRUE(std::is_sorted(progress.rbegin(), progress.rend()));
+    // Asked and ended in time apart from terminated, in the status file and the metrics.
+    const auto report = ParseStatusJson(s.status.Status().value());
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->stopRequests.asked, 2u);
+    EXPECT_EQ(report->stopRequests.endedInTime, 1u);
+    EXPECT_EQ(report->terminations.at("shutdown_list"), 3u);
+    const std::string metrics = StatusMetrics(*report);
+    EXPECT_THAT(metrics, HasSubstr("\nostrivan_stop_requests_total 2\n"));
+    EXPECT_THAT(metrics, HasSubstr("\nostrivan_stop_requests_ended_total 1\n"));
+}
+
+TEST_F(ShutdownTest, WaitsOnlyAsLongAsTheSuiteTakes) {
+    const std::int64_t before = s.runtime.MonotonicNow();
+    s.processes.At(s.processes.Add("o-alerts.exe")).endsWhenAskedAfter = 4s;
+    s.processes.At(s.processes.Add("vantorelle_watcher.exe")).endsWhenAskedAfter = 1s;
+    s.form.OnStop();
+    EXPECT_EQ(s.runtime.MonotonicNow() - before, 4'000);
+    EXPECT_THAT(s.processes.Terminations(), IsEmpty());
+}
+
+// The snapshot's id now names another program: the request reaches neither.
+TEST_F(ShutdownTest, AsksOnlyAProcessThatStillCarriesTheSuitesName) {
+    const ProcessId alerts = s.processes.Add("o-alerts.exe");
+    fakes::FakeProcess notepad;
+    notepad.imageName = "notepad.exe";
+    s.processes.ReuseIdAt(alerts, 1, notepad);
+    s.form.OnStop();
+    EXPECT_THAT(s.actions.Records(), IsEmpty());
+}
+
+TEST_F(ShutdownTest, ShowsStoppedFirstAndUnloadsAfterTheLastSnapshot) {
+    const std::int64_t before = s.runtime.MonotonicNow();
+    s.form.OnStop();
+    // Nothing of the suite runs: nothing to wait for.
+    EXPECT_EQ(s.runtime.MonotonicNow(), before);
+    EXPECT_THAT(s.host.StopProgress(), IsEmpty());
 
     const auto stopped = s.log.IndexOf("runtime.SetStatusText Configuration Service Stopped");
     const auto firstSnapshot = s.log.IndexOf("api.CreateToolhelp32Snapshot 2 0");
@@ -116,9 +183,10 @@ TEST_F(ShutdownTest, ProcessesThatCannotBeTerminatedDoNotStopTheSequence) {
 
     s.form.OnStop();
 
-    EXPECT_EQ(s.processes.Calls("CreateToolhelp32Snapshot"), 20);
-    // Each one opened for its termination, then looked for.
-    EXPECT_EQ(s.processes.Calls("OpenProcess"), 4);
+    EXPECT_EQ(s.processes.Calls("CreateToolhelp32Snapshot"), 21);
+    // The alerts program opened to be asked to end; each one opened for its termination,
+    // then looked for.
+    EXPECT_EQ(s.processes.Calls("OpenProcess"), 5);
     EXPECT_TRUE(s.runtime.Unloaded());
     EXPECT_THAT(s.host.Events(), IsEmpty());
 }
@@ -150,7 +218,7 @@ TEST_F(ShutdownTest, FailureAfterStoppingLetsTheNextUnloadGoWithoutAQuestion) {
                 ElementsAreArray({EventLogEntry{109, 1, "[440] UnloadForm failed"}}));
     EXPECT_TRUE(s.form.State().IsStopping);
     EXPECT_EQ(s.runtime.StatusText(), status::kStopped);
-    EXPECT_EQ(s.processes.Calls("CreateToolhelp32Snapshot"), 20);
+    EXPECT_EQ(s.processes.Calls("CreateToolhelp32Snapshot"), 21);
     EXPECT_THAT(s.processes.Running(), IsEmpty());
     EXPECT_FALSE(s.runtime.Unloaded());
     EXPECT_TRUE(s.runtime.TimerEnabled());

@@ -147,9 +147,9 @@ TEST_F(ServiceStatus, RepeatedPauseOrContinueRaisesNothingMore) {
     EXPECT_EQ(machine.Control(control::kContinue).event, HostEvent::None);
 }
 
-TEST_F(ServiceStatus, WithoutPauseAndContinueOnlyStopIsTaken) {
+TEST_F(ServiceStatus, WithoutPauseAndContinueOnlyTheStopsAreTaken) {
     StartRunning(0);
-    EXPECT_EQ(machine.ControlsAccepted(), accept::kStop);
+    EXPECT_EQ(machine.ControlsAccepted(), 0x105u); // stop, shutdown, pre-shutdown
     const ControlOutcome pause = machine.Control(control::kPause);
     EXPECT_EQ(pause.result, kCallNotImplemented);
     EXPECT_EQ(pause.event, HostEvent::None);
@@ -160,10 +160,10 @@ TEST_F(ServiceStatus, WithoutPauseAndContinueOnlyStopIsTaken) {
 
 TEST_F(ServiceStatus, AcceptedControlsFollowTheState) {
     StartRunning();
-    EXPECT_EQ(machine.ControlsAccepted(), accept::kStop | accept::kPauseContinue);
+    EXPECT_EQ(machine.ControlsAccepted(), 0x107u);
     machine.Control(control::kPause);
     machine.PauseFinished(true);
-    EXPECT_EQ(machine.ControlsAccepted(), accept::kStop | accept::kPauseContinue);
+    EXPECT_EQ(machine.ControlsAccepted(), 0x107u);
     machine.Control(control::kStop);
     EXPECT_EQ(machine.ControlsAccepted(), 0u);
     machine.Stopped();
@@ -186,6 +186,20 @@ TEST_F(ServiceStatus, StopIsRaisedOnceFromAnyLiveState) {
     EXPECT_EQ(machine.Control(control::kContinue).event, HostEvent::None);
 }
 
+// Before the system goes down: pre-shutdown where it is sent, else shutdown. Either stops
+// the service as a stop does; whatever comes next finds the stop under way.
+TEST_F(ServiceStatus, PreshutdownAndShutdownRaiseTheStopOnce) {
+    for (const auto& [first, next] : {std::pair{15u, 5u}, {5u, 15u}, {15u, 1u}}) {
+        ServiceStatusMachine host;
+        host.Starting();
+        host.StartFinished(true);
+        const ControlOutcome stop = host.Control(first);
+        EXPECT_TRUE(stop.event == HostEvent::Stop && stop.stateChanged) << first;
+        EXPECT_EQ(host.State(), ScmState::StopPending) << first;
+        EXPECT_EQ(host.Control(next).event, HostEvent::None) << first << " then " << next;
+    }
+}
+
 TEST_F(ServiceStatus, AStopDuringTheStartIsNotUndoneByTheStartsAnswer) {
     machine.AcceptControls(2);
     machine.Starting();
@@ -202,7 +216,7 @@ TEST_F(ServiceStatus, UserCodesFrom128To255ReachTheForm) {
         EXPECT_EQ(outcome.event, HostEvent::Control) << code;
         EXPECT_FALSE(outcome.stateChanged) << code;
     }
-    for (std::uint32_t code : {5u, 6u, 127u, 256u, 300u}) {
+    for (std::uint32_t code : {6u, 14u, 16u, 127u, 256u, 300u}) {
         const ControlOutcome outcome = machine.Control(code);
         EXPECT_EQ(outcome.result, kCallNotImplemented) << code;
         EXPECT_EQ(outcome.event, HostEvent::None) << code;

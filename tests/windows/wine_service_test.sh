@@ -100,8 +100,9 @@ wineserver -w
 # channel. A later session would also start the service on its own (automatic start)
 # where no one could see its log.
 wineserver -p
-# Wine's notes: fixme+service for the failure actions, fixme+advapi for each entry's type and id.
-WINEDEBUG=-all,+eventlog,fixme+service,fixme+advapi wine 'C:\windows\system32\cmd.exe' /c exit \
+# Wine's notes: fixme+service for the failure actions, fixme+advapi for each entry's type and
+# id, trace+service for each status the service reports (SetServiceStatus).
+WINEDEBUG=-all,+eventlog,fixme+service,fixme+advapi,trace+service wine 'C:\windows\system32\cmd.exe' /c exit \
     >/dev/null 2>"$EVENTS"
 
 C_DRIVE="$WINEPREFIX/drive_c"
@@ -115,6 +116,10 @@ cp "$BUILD/svctool.exe" "$C_DRIVE/"
 SUITE_PROGRAMS=(o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_manager.exe
                 vantorelle_watcher.exe)
 for program in "${SUITE_PROGRAMS[@]}"; do cp "$BUILD/standin.exe" "$SUITE/$program"; done
+# At the first stop: the alerts program has a window that closes on WM_CLOSE with exit code 7,
+# the graphs program one that ignores it, the others none.
+echo 7 >"$SUITE/o-alerts.exe.window"
+echo ignore >"$SUITE/o-graphs.exe.window"
 for program in rrdtool.exe nightly_check.exe; do cp "$BUILD/standin.exe" "$C_DRIVE/tools/$program"; done
 
 # ---------------------------------------------------------------------------------------
@@ -135,7 +140,7 @@ for field in "FileVersion=4.00.0049" "ProductVersion=4.00.0049" "InternalName=o-
     grep -qxF "$field" <<<"$version" || fail "version resource lacks $field: $version"
 done
 pass "version resource: file and product version 4.00.0049, internal name o-service"
-for id in 1 5 6 7 8 109 110; do
+for id in 1 5 6 7 8 9 109 110; do
     expect_eq "message table entry $id shows its text as written" \
         "[5] Access is denied" "$(tool message "$SERVICE_EXE" $id '[5] Access is denied')"
 done
@@ -177,6 +182,15 @@ pass "a description for the Services console"
 grep -qF 'SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 ' "$EVENTS" \
     || fail "no failure actions were set: $(grep -F fixme: "$EVENTS" || true)"
 pass "failure actions set, their count reset after a day (86400 s)"
+# Level 4 is SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, which Wine refuses (error 124): a warning.
+grep -qF 'svcctl_ChangeServiceConfig2W level 4 not implemented' "$EVENTS" \
+    || fail "the failure actions were not asked to apply to a stop with an error"
+grep -qF 'warn:eventlog:ReportEventW L"-install registered the service without the restart after a stop with an error: [124] ' \
+    "$WORK/install.log" || fail "Wine's refusal of the failure-actions flag is not warned of"
+pass "the failure actions asked to apply to a stop with an error too; Wine refuses, and that is warned of"
+grep -qE 'PreshutdownTimeout +REG_DWORD +0x7530$' <<<"$(wine_out reg query "$service_key")" \
+    || fail "no pre-shutdown timeout of 30 s (the grace period and the list)"
+pass "a pre-shutdown timeout of 30 s covers the grace period and the list"
 wine_out reg query "$service_key\\Parameters" | grep -qE 'TimerInterval +REG_SZ +60000$' \
     || fail "Parameters\\TimerInterval is not \"60000\""
 pass "Parameters\\TimerInterval = \"60000\""
@@ -191,6 +205,10 @@ tool start Ostrivan || fail "StartService refused"
 tool wait Ostrivan RUNNING 60000 >/dev/null || fail "the service never reached RUNNING"
 read -r _ SERVICE_PID <<<"$(tool query Ostrivan)"
 pass "RUNNING, process $SERVICE_PID"
+# Wine delivers neither pre-shutdown nor shutdown (ControlService refuses both, error 87, and
+# wineboot's shutdown sends none): the service takes them, as it tells the manager.
+expect_eq "accepted while running: stop, pause and continue, shutdown, pre-shutdown" \
+    0x107 "$(tool controls Ostrivan)"
 label=$(tool waitlabel "$CAPTION" "Ostrivan Monitoring Service Running" 30000) \
     || fail "status label: $label"
 pass "status label reads \"$label\""
@@ -204,6 +222,8 @@ done
 grep -qF "\"$SUITE_WIN\\vantorelle_watcher.exe\" 900" "$SUITE/standin.log" \
     || fail "the watcher was not started with 900"
 pass "the watcher runs with the argument 900"
+# Only this suite's alerts and graphs programs have their windows (see the stop below).
+rm "$SUITE/o-alerts.exe.window" "$SUITE/o-graphs.exe.window"
 
 suite_pids() { for program in "${SUITE_PROGRAMS[@]}"; do tool procs "$program"; done; }
 SUITE_BEFORE=$(suite_pids)
@@ -333,10 +353,33 @@ wait "$waiter" || fail "the overdue check program was left running"
 expect_eq "the overdue check program is terminated with exit code 3 (UNKNOWN)" 3 "$(cat "$WORK/check_exit")"
 
 # ---------------------------------------------------------------------------------------
-log "stopping the service"
+log "stopping the service: asked first, terminated after the grace period"
+read -r ALERTS_PID _ <<<"$(tool procs o-alerts.exe)"
+read -r GRAPHS_PID _ <<<"$(tool procs o-graphs.exe)"
+wine 'C:\svctool.exe' waitexit "$ALERTS_PID" 60000 2>/dev/null | tr -d '\r' >"$WORK/alerts_exit" &
+alerts_waiter=$!
+wine 'C:\svctool.exe' waitexit "$GRAPHS_PID" 60000 2>/dev/null | tr -d '\r' >"$WORK/graphs_exit" &
+graphs_waiter=$!
+stop_began=$(date +%s%3N)
 expect_eq "stop is passed on" STOP_PENDING "$(tool control Ostrivan 1)"
 tool wait Ostrivan STOPPED 60000 >/dev/null || fail "the service never reached STOPPED"
-pass "the manager sees STOPPED"
+stop_took=$(( $(date +%s%3N) - stop_began ))
+# "0x10 0x3 0 0 0 CHECKPOINT WAIT_HINT" for each stop-pending status the service reported.
+hints=$(grep -oE 'trace:service:SetServiceStatus [0-9A-F]+ 0x10 0x3 0 0 0 0x[0-9a-f]+ 0x[0-9a-f]+$' "$EVENTS" |
+    awk '{ print $NF }' | tr '\n' ' ')
+read -r -a hints <<<"$hints"
+(( ${#hints[@]} >= 8 && hints[-1] == 20000 && hints[1] < hints[0] )) ||
+    fail "the stop-pending status did not advance while the suite was given its time: ${hints[*]}"
+pass "STOPPED after $stop_took ms; ${#hints[@]} stop-pending checkpoints, their wait hints down to the list's 20000 ms"
+wait "$alerts_waiter" || fail "o-alerts.exe was left running"
+expect_eq "o-alerts.exe closed on WM_CLOSE, with its own exit code" 7 "$(cat "$WORK/alerts_exit")"
+wait "$graphs_waiter" || fail "o-graphs.exe was left running"
+expect_eq "o-graphs.exe, which ignores WM_CLOSE, terminated by the list (exit code 0)" 0 "$(cat "$WORK/graphs_exit")"
+(( stop_took >= 10000 )) || fail "the stop took $stop_took ms: terminated before the grace period was over"
+STOP_ENTRY="L\"Stop: asked 2 programs of the suite (o-alerts.exe, pid $ALERTS_PID; o-graphs.exe, pid $GRAPHS_PID) to end; 1 ended within 10 s; the shutdown list then terminated 4 processes (o-graphs.exe, pid $GRAPHS_PID; "
+poll 30 event_logged "$STOP_ENTRY" || fail "no event-log entry for the stop"
+expect_eq "one entry for the stop (information, id 9): asked, ended in time, terminated" \
+    "1 4 9" "$(grep -cF -- "$STOP_ENTRY" "$EVENTS") $(event_type_and_id "$STOP_ENTRY")"
 poll 30 tool waitcount o-service.exe 0 1000 || fail "the service's process stayed"
 for program in "${SUITE_PROGRAMS[@]}"; do
     poll 30 tool waitcount "$program" 0 1000 || fail "$program survived the stop"

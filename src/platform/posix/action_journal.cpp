@@ -37,6 +37,10 @@ std::string_view ActionName(Action action) {
         return "termination-refused";
     case Action::AlreadyGone:
         return "already-gone";
+    case Action::AskedToEnd:
+        return "asked-to-end";
+    case Action::EndedWhenAsked:
+        return "ended-when-asked";
     }
     return "unknown";
 }
@@ -53,6 +57,10 @@ std::string_view MessageId(const ActionRecord& record) {
         return message_id::kTerminationRefused;
     case Action::AlreadyGone:
         return message_id::kAlreadyGone;
+    case Action::AskedToEnd:
+        return message_id::kAskedToEnd;
+    case Action::EndedWhenAsked:
+        return message_id::kEndedWhenAsked;
     }
     return message_id::kTerminated;
 }
@@ -69,6 +77,7 @@ ActionJournal::ActionJournal(Console& console)
 
 void ActionJournal::Record(const ActionRecord& record) noexcept {
     try {
+        stop_.Add(record);
         const std::string text = ActionText(record);
         if (!journal_ || !Send(record, text)) {
             console_.Log(text);
@@ -76,6 +85,25 @@ void ActionJournal::Record(const ActionRecord& record) noexcept {
     } catch (const std::exception&) {
         // A record that cannot be written is lost; the supervision goes on.
     }
+}
+
+void ActionJournal::StopEnded() noexcept {
+    try {
+        const std::string text = stop_.Text();
+        const bool sent =
+            journal_ &&
+            SendFields({"MESSAGE=" + text, "MESSAGE_ID=" + std::string(message_id::kStopSummary),
+                        "PRIORITY=" + std::to_string(LOG_INFO), "SYSLOG_IDENTIFIER=Ostrivan",
+                        "OSTRIVAN_ASKED=" + std::to_string(stop_.Asked()),
+                        "OSTRIVAN_ENDED_IN_TIME=" + std::to_string(stop_.EndedInTime()),
+                        "OSTRIVAN_TERMINATED=" + std::to_string(stop_.Terminated()),
+                        "OSTRIVAN_REFUSED=" + std::to_string(stop_.Refused())});
+        if (!sent) {
+            console_.Log(text);
+        }
+    } catch (const std::exception&) {
+    }
+    stop_.Clear();
 }
 
 bool ActionJournal::Send(const ActionRecord& record, const std::string& text) {
@@ -98,6 +126,10 @@ bool ActionJournal::Send(const ActionRecord& record, const std::string& text) {
     if (record.reason == ActionReason::OverdueCheck) {
         fields.push_back("OSTRIVAN_FIRST_SEEN_UTC=" + std::to_string(record.firstSeenUtc));
     }
+    return SendFields(std::move(fields));
+}
+
+bool ActionJournal::SendFields(std::vector<std::string> fields) {
     std::vector<iovec> parts;
     for (auto& field : fields) {
         parts.push_back(iovec{field.data(), field.size()});

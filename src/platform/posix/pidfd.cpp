@@ -81,6 +81,10 @@ bool PidfdKill(int pidfd) {
     return PidfdSendSignal(pidfd, SIGKILL) == 0;
 }
 
+bool PidfdTerminate(int pidfd) {
+    return PidfdSendSignal(pidfd, SIGTERM) == 0;
+}
+
 std::optional<std::uint64_t> PidfdStartTime(pid_t pid, int pidfd) {
     const auto text = ReadSmallFile(ProcPath(pid, "stat"));
     const auto stat = text ? ParseProcStat(*text) : std::nullopt;

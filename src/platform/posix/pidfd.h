@@ -35,6 +35,8 @@ int PidfdOpenError();
 std::string PidfdMissingText(int error);
 
 bool PidfdKill(int pidfd);
+// Asks the process to end: SIGTERM, which it may catch to end in its own way, or ignore.
+bool PidfdTerminate(int pidfd);
 
 // The start time in /proc/PID/stat, in clock ticks since boot, of the process `pidfd`
 // refers to; nothing once that process no longer holds `pid`.

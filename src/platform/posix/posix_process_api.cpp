@@ -201,6 +201,20 @@ std::uint32_t PosixProcessApi::WaitForSingleObject(Handle process, std::uint32_t
     return *ended ? kWaitObject0 : kWaitTimeout;
 }
 
+bool PosixProcessApi::PostCloseRequest(Handle process) {
+    OpenedProcess* target = Find(process, access::kTerminate);
+    if (target == nullptr || PidfdEnded(target->pidfd.Get())) {
+        return false;
+    }
+    // The request goes to programs of other accounts too, as their termination would.
+    const bool raised = SetKillCapability(true);
+    const bool sent = PidfdTerminate(target->pidfd.Get());
+    if (raised) {
+        SetKillCapability(false);
+    }
+    return sent;
+}
+
 bool PosixProcessApi::GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                                            std::uint32_t size) {
     OpenedProcess* target = Find(process, kQueryAny);

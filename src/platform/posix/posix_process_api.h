@@ -38,6 +38,8 @@ public:
     bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
     bool GetExitCodeProcess(Handle process, std::uint32_t& exitCode) override;
     std::uint32_t WaitForSingleObject(Handle process, std::uint32_t milliseconds) override;
+    // SIGTERM through the pidfd, with CAP_KILL held for as long as the call takes.
+    bool PostCloseRequest(Handle process) override;
     bool GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                               std::uint32_t size) override;
     std::uint32_t MemoryCountersRecordSize() const override;

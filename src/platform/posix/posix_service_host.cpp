@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace ostrivan::posix {
 namespace {
@@ -161,6 +162,14 @@ void PosixServiceHost::RequestStop() {
             events_->OnStop();
         }
     });
+}
+
+void PosixServiceHost::StopPending(std::uint32_t milliseconds) noexcept {
+    try {
+        notifier_.Send("EXTEND_TIMEOUT_USEC=" +
+                       std::to_string(static_cast<std::uint64_t>(milliseconds) * 1000));
+    } catch (const std::exception&) {
+    }
 }
 
 void PosixServiceHost::Connect() {

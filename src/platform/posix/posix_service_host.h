@@ -42,6 +42,8 @@ public:
     void Connect() override;
     void SaveParameter(const std::string& section, const std::string& key,
                        const std::string& value) override;
+    // Beyond TimeoutStopSec= systemd waits only while told again within the time given.
+    void StopPending(std::uint32_t milliseconds) noexcept override;
 
 private:
     bool SystemdReadsUnitDirectory() const;

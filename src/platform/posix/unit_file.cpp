@@ -1,6 +1,7 @@
 #include "platform/posix/unit_file.h"
 
 #include "platform/posix/self_executable.h"
+#include "platform/stop_timing.h"
 
 #include <cstdio>
 #include <vector>
@@ -139,6 +140,9 @@ std::string UnitFileText(std::string_view description, std::string_view executab
     // On a stop the service ends its suite by name itself; what is left of the unit once
     // it has exited (or crashed) is ended by systemd before a restart launches a new suite.
     text += "KillMode=mixed\n";
+    // The stop asks the suite to end and waits for it, then terminates what is left; a stop
+    // that needs longer says so (EXTEND_TIMEOUT_USEC).
+    text += "TimeoutStopSec=" + std::to_string(kLongestStopMs / 1000) + "\n";
     text += "Restart=on-failure\n";
     text += "RestartSec=5\n";
     // The service tells the watchdog it works after each sweep, every 60 s (and as often

@@ -20,6 +20,7 @@ std::string ShortLivedToolsText(const std::vector<std::pair<std::string, std::si
 
 void WindowsActionLog::Record(const ActionRecord& record) noexcept {
     try {
+        stop_.Add(record);
         if (record.action == Action::TerminationRefused) {
             eventLog_.Write(kEventKindWarning, kEventTerminationRefused, ActionText(record));
         } else if (IsRelaunch(record)) {
@@ -56,6 +57,14 @@ void WindowsActionLog::SweepEnded(const std::vector<ActionRecord>& terminations)
         }
     } catch (const std::exception&) {
     }
+}
+
+void WindowsActionLog::StopEnded() noexcept {
+    try {
+        eventLog_.Write(kEventKindInformation, kEventStopSummary, stop_.Text());
+    } catch (const std::exception&) {
+    }
+    stop_.Clear();
 }
 
 } // namespace ostrivan::windows

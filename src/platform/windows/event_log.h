@@ -18,6 +18,7 @@ inline constexpr std::int32_t kEventManagerRelaunched = 5;
 inline constexpr std::int32_t kEventOverdueCheckEnded = 6;
 inline constexpr std::int32_t kEventTerminationRefused = 7;
 inline constexpr std::int32_t kEventShortLivedTools = 8;
+inline constexpr std::int32_t kEventStopSummary = 9;
 inline constexpr std::int16_t kEventKindError = EVENTLOG_ERROR_TYPE;
 inline constexpr std::int16_t kEventKindWarning = EVENTLOG_WARNING_TYPE;
 inline constexpr std::int16_t kEventKindInformation = EVENTLOG_INFORMATION_TYPE;

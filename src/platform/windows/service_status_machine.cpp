@@ -15,12 +15,15 @@ std::uint32_t ServiceStatusMachine::ControlsAccepted() const {
     if (state_ == ScmState::Stopped || state_ == ScmState::StopPending) {
         return 0;
     }
-    return accept::kStop | (pauseContinue_ ? accept::kPauseContinue : 0);
+    return accept::kStop | accept::kShutdown | accept::kPreshutdown |
+           (pauseContinue_ ? accept::kPauseContinue : 0);
 }
 
 ControlOutcome ServiceStatusMachine::Control(std::uint32_t code) {
     switch (code) {
     case control::kStop:
+    case control::kPreshutdown:
+    case control::kShutdown:
         if (state_ == ScmState::Stopped || state_ == ScmState::StopPending) {
             return {};
         }

@@ -23,6 +23,8 @@ inline constexpr std::uint32_t kStop = 1;
 inline constexpr std::uint32_t kPause = 2;
 inline constexpr std::uint32_t kContinue = 3;
 inline constexpr std::uint32_t kInterrogate = 4;
+inline constexpr std::uint32_t kShutdown = 5;
+inline constexpr std::uint32_t kPreshutdown = 0xF;
 inline constexpr std::uint32_t kFirstUser = 128;
 inline constexpr std::uint32_t kLastUser = 255;
 } // namespace control
@@ -30,6 +32,8 @@ inline constexpr std::uint32_t kLastUser = 255;
 namespace accept {
 inline constexpr std::uint32_t kStop = 1;
 inline constexpr std::uint32_t kPauseContinue = 2;
+inline constexpr std::uint32_t kShutdown = 4;
+inline constexpr std::uint32_t kPreshutdown = 0x100;
 } // namespace accept
 
 inline constexpr std::uint32_t kNoError = 0;
@@ -48,7 +52,9 @@ struct ControlOutcome {
 
 class ServiceStatusMachine {
 public:
-    // The host's AcceptedControls value: 2 adds pause and continue; stop is always taken.
+    // The host's AcceptedControls value: 2 adds pause and continue. Stop is always taken, and
+    // so are pre-shutdown and shutdown, which stop the service the same way before the
+    // system goes down.
     void AcceptControls(std::int32_t hostControls);
 
     ScmState State() const { return state_; }

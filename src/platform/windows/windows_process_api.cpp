@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 namespace ostrivan::windows {
 namespace {
@@ -40,6 +41,22 @@ template <class Walk> bool Enumerate(Walk walk, Handle snapshot, ProcessEntryRec
         return false;
     }
     return CopyEntry(entry, record);
+}
+
+// The top-level windows of one process, as EnumWindows finds them.
+struct WindowsOf {
+    DWORD processId = 0;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
+    auto* windows = reinterpret_cast<WindowsOf*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == windows->processId) {
+        windows->found.push_back(window);
+    }
+    return TRUE;
 }
 
 } // namespace
@@ -87,6 +104,20 @@ bool WindowsProcessApi::GetExitCodeProcess(Handle process, std::uint32_t& exitCo
 
 std::uint32_t WindowsProcessApi::WaitForSingleObject(Handle process, std::uint32_t milliseconds) {
     return ::WaitForSingleObject(ToHandle(process), milliseconds);
+}
+
+bool WindowsProcessApi::PostCloseRequest(Handle process) {
+    // The id is the process's own for as long as this handle is open.
+    WindowsOf windows{::GetProcessId(ToHandle(process)), {}};
+    if (windows.processId == 0 || ::WaitForSingleObject(ToHandle(process), 0) != WAIT_TIMEOUT) {
+        return false;
+    }
+    ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    bool posted = false;
+    for (const HWND window : windows.found) {
+        posted = ::PostMessageW(window, WM_CLOSE, 0, 0) != FALSE || posted;
+    }
+    return posted;
 }
 
 bool WindowsProcessApi::GetProcessMemoryInfo(Handle process, MemoryCounters& counters,

@@ -21,6 +21,8 @@ public:
     bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
     bool GetExitCodeProcess(Handle process, std::uint32_t& exitCode) override;
     std::uint32_t WaitForSingleObject(Handle process, std::uint32_t milliseconds) override;
+    // WM_CLOSE posted to every top-level window of the process on this desktop.
+    bool PostCloseRequest(Handle process) override;
     bool GetProcessMemoryInfo(Handle process, MemoryCounters& counters,
                               std::uint32_t size) override;
     std::uint32_t MemoryCountersRecordSize() const override;

@@ -1,5 +1,6 @@
 #include "platform/windows/windows_service_host.h"
 
+#include "platform/stop_timing.h"
 #include "platform/windows/command_text.h"
 
 #include <iterator>
@@ -7,7 +8,8 @@
 namespace ostrivan::windows {
 namespace {
 
-// How long the manager waits between two reports of a pending state.
+// How long the manager waits between two reports of a pending state; a stop says itself how
+// long it may still take.
 constexpr DWORD kWaitHint = 30000;
 // How long the end of the process waits for the dispatcher to return.
 constexpr DWORD kDispatcherExitWait = 5000;
@@ -64,6 +66,20 @@ bool SetFailureActions(SC_HANDLE service) {
     failure.cActions = static_cast<DWORD>(std::size(actions));
     failure.lpsaActions = actions;
     return ::ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) != FALSE;
+}
+
+// The recovery actions also when the service stops itself with an error, not only when its
+// process dies.
+bool SetFailureActionsOnError(SC_HANDLE service) {
+    SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
+    return ::ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) != FALSE;
+}
+
+// Before the system goes down the service gets this long for its stop sequence, as a stop by
+// hand does.
+bool SetPreshutdownTimeout(SC_HANDLE service) {
+    SERVICE_PRESHUTDOWN_INFO info{kLongestStopMs};
+    return ::ChangeServiceConfig2W(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &info) != FALSE;
 }
 
 bool SetDescription(SC_HANDLE service) {
@@ -140,6 +156,12 @@ bool WindowsServiceHost::Register() {
     if (!SetFailureActions(service.Get())) {
         WarnConfiguration("the restart after a failure");
     }
+    if (!SetFailureActionsOnError(service.Get())) {
+        WarnConfiguration("the restart after a stop with an error");
+    }
+    if (!SetPreshutdownTimeout(service.Get())) {
+        WarnConfiguration("the time for its stop before the system shuts down");
+    }
     if (!SetDescription(service.Get())) {
         WarnConfiguration("the description");
     }
@@ -151,6 +173,23 @@ void WindowsServiceHost::WarnConfiguration(std::string_view what) {
     eventLog_.Write(kEventKindWarning, kEventErrorReport,
                     "-install registered the service without " + std::string(what) + ": " +
                         ErrorReportText(SystemFailure(error, "ChangeServiceConfig2")));
+}
+
+void WindowsServiceHost::RenewPreshutdownTimeout() {
+    // A registration of an older version, or one an installer made itself, lacks it.
+    const ServiceManagerHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const ServiceManagerHandle service(
+        manager ? ::OpenServiceW(manager.Get(), kServiceName, SERVICE_CHANGE_CONFIG) : nullptr);
+    if (service && SetPreshutdownTimeout(service.Get())) {
+        return;
+    }
+    const DWORD error = ::GetLastError();
+    window_.Post([this, error] {
+        eventLog_.Write(kEventKindWarning, kEventErrorReport,
+                        "the service runs without its time to stop before the system shuts "
+                        "down: " +
+                            ErrorReportText(SystemFailure(error, "ChangeServiceConfig2")));
+    });
 }
 
 void WindowsServiceHost::WriteEvent(std::int16_t kind, std::int32_t id, const std::string& text) {
@@ -206,6 +245,14 @@ void WindowsServiceHost::SaveParameter(const std::string& section, const std::st
     const RegistryKey parameters =
         CreateKey(std::wstring(kServiceKey) + L"\\" + Widen(section), "SaveParameter");
     SetStringValue(parameters.Get(), Widen(key).c_str(), REG_SZ, Widen(value), "SaveParameter");
+}
+
+void WindowsServiceHost::StopPending(std::uint32_t milliseconds) noexcept {
+    const std::lock_guard<std::mutex> lock(statusMutex_);
+    stopWaitHint_ = milliseconds;
+    if (machine_.State() == ScmState::StopPending) {
+        ReportStatus();
+    }
 }
 
 void WindowsServiceHost::ProcessEnding(int exitCode) {
@@ -271,6 +318,7 @@ void WindowsServiceHost::ServiceStarting() {
         ReportStatus();
     }
     managed_.store(true);
+    RenewPreshutdownTimeout();
     window_.Post([this] { RaiseStart(); });
 }
 
@@ -377,7 +425,7 @@ void WindowsServiceHost::ReportStatus() {
     status.dwServiceSpecificExitCode = specificExitCode_;
     if (machine_.Pending()) {
         status.dwCheckPoint = ++checkPoint_;
-        status.dwWaitHint = kWaitHint;
+        status.dwWaitHint = machine_.State() == ScmState::StopPending ? stopWaitHint_ : kWaitHint;
     } else {
         checkPoint_ = 0;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/service_host.h"
+#include "platform/stop_timing.h"
 #include "platform/windows/event_log.h"
 #include "platform/windows/form_window.h"
 #include "platform/windows/service_status_machine.h"
@@ -44,6 +45,8 @@ public:
     void Connect() override;
     void SaveParameter(const std::string& section, const std::string& key,
                        const std::string& value) override;
+    // A new checkpoint with this wait hint: the manager sees the stop advance.
+    void StopPending(std::uint32_t milliseconds) noexcept override;
 
 private:
     static DWORD WINAPI DispatcherThread(LPVOID self);
@@ -53,6 +56,8 @@ private:
 
     // One warning in the log for a part of the registration the manager refused.
     void WarnConfiguration(std::string_view what);
+    // Sets the pre-shutdown timeout again at every start; a refusal is warned of.
+    void RenewPreshutdownTimeout();
     void RunDispatcher();
     void ServiceStarting();
     DWORD HandleControl(DWORD control);
@@ -81,6 +86,8 @@ private:
     ServiceStatusMachine machine_;
     SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
     DWORD checkPoint_ = 0;
+    // What the stop may still take; the whole stop until the form says otherwise.
+    DWORD stopWaitHint_ = kLongestStopMs;
     DWORD exitCode_ = NO_ERROR;
     DWORD specificExitCode_ = 0;
 };

@@ -5,9 +5,16 @@
 // When a file named like the program with ".grow" added (vantorelle_manager.exe.grow)
 // lies beside it, the first copy that finds it removes it and then holds the number of
 // MiB the file names in its working set, as a manager that leaks would.
+//
+// When a file named like the program with ".window" added lies beside it, the program runs a
+// hidden top-level window instead of sleeping: the file holds the exit code it ends with when
+// the window is asked to close (WM_CLOSE), or "ignore" for a window that stays. Where there is
+// no desktop to make a window on, it sleeps.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -75,9 +82,40 @@ void Grow(std::size_t mebibytes) {
     }
 }
 
+int close_exit_code = -1; // -1: WM_CLOSE is ignored
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_CLOSE) {
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (close_exit_code >= 0) {
+        ::PostQuitMessage(close_exit_code);
+    }
+    return 0;
+}
+
+// The window's message loop, until it ends with `exitCode`; false when no window can be made.
+bool RunWindow(HINSTANCE instance, int& exitCode) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = L"OstrivanStandin";
+    ::RegisterClassW(&windowClass);
+    if (::CreateWindowExW(0, windowClass.lpszClassName, L"standin", WS_OVERLAPPEDWINDOW, 0, 0, 100,
+                          100, nullptr, nullptr, instance, nullptr) == nullptr) {
+        return false;
+    }
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::DispatchMessageW(&message);
+    }
+    exitCode = static_cast<int>(message.wParam);
+    return true;
+}
+
 } // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const std::wstring executable = ExecutablePath();
     const std::size_t grow = TakeGrowRequest(executable);
     if (grow > 0) {
@@ -86,6 +124,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     AppendLine(FolderOf(executable) + L"\\standin.log",
                std::to_string(::GetCurrentProcessId()) + " " + Narrow(::GetCommandLineW()) +
                    (grow > 0 ? " [holding " + std::to_string(grow) + " MiB]" : "") + "\r\n");
+    if (FILE* order = ::_wfopen((executable + L".window").c_str(), L"r")) {
+        char text[16] = {};
+        std::fgets(text, sizeof text, order);
+        std::fclose(order);
+        close_exit_code = std::strncmp(text, "ignore", 6) == 0 ? -1 : std::atoi(text);
+        int exitCode = 0;
+        if (RunWindow(instance, exitCode)) {
+            return exitCode;
+        }
+    }
     ::Sleep(INFINITE);
     return 0;
 }

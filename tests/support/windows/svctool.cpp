@@ -5,6 +5,7 @@
 //   svctool query SERVICE                      prints "STATE PID" (MISSING when not installed)
 //   svctool exitcode SERVICE                   prints the exit code of the service's last stop
 //   svctool wait SERVICE STATE TIMEOUT_MS      polls until the state is reached
+//   svctool controls SERVICE                   prints the accepted controls ("0x107")
 //   svctool label CAPTION                      prints the window's status label
 //   svctool waitlabel CAPTION TEXT TIMEOUT_MS  polls until the label reads TEXT
 //   svctool tick CAPTION                       sends the form's timer message; returns when
@@ -123,7 +124,8 @@ std::string QueryState(const std::string& name) {
     return std::string(StateName(status.dwCurrentState)) + " " + std::to_string(status.dwProcessId);
 }
 
-int PrintExitCode(const std::string& name) {
+// The exit code of the service's last stop, or the controls it accepts now.
+int PrintStatusField(const std::string& name, bool controls) {
     ServiceManager scm;
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
@@ -132,7 +134,11 @@ int PrintExitCode(const std::string& name) {
                                 reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
         return Fail("QueryServiceStatusEx");
     }
-    std::printf("%lu\n", status.dwWin32ExitCode);
+    if (controls) {
+        std::printf("0x%lx\n", status.dwControlsAccepted);
+    } else {
+        std::printf("%lu\n", status.dwWin32ExitCode);
+    }
     return kDone;
 }
 
@@ -527,6 +533,8 @@ int main(int argc, char** argv) {
     }
     if (command == "exitcode" && n == 2) {
         return PrintExitCode(args[1]);
+    if (command == "controls" && n == 2) {
+        return Controls(args[1]);
     }
     if (command == "wait" && n == 4) {
         return WaitState(args[1], args[2], Number(args[3].c_str()));
