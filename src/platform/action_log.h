@@ -62,9 +62,9 @@ public:
     // One sweep has ended, with the terminations it recorded: a platform that sums up
     // routine records writes the sum here.
     virtual void SweepEnded(const std::vector<ActionRecord>& /*terminations*/) noexcept {}
-    // The stop sequence has asked, waited and run its list: a platform that sums up the
-    // stop writes the sum here.
-    virtual void StopEnded() noexcept {}
+    // The stop sequence has asked, waited and run its list, with the records it made: a
+    // platform that sums up the stop writes the sum here.
+    virtual void StopEnded(const std::vector<ActionRecord>& /*records*/) noexcept {}
 };
 
 // Keeps nothing: for tools that drive the supervision without a platform log.

@@ -21,6 +21,12 @@ std::string Counted(const std::vector<std::string>& names, const char* singular,
 
 } // namespace
 
+StopSummary::StopSummary(const std::vector<ActionRecord>& records) {
+    for (const auto& record : records) {
+        Add(record);
+    }
+}
+
 void StopSummary::Add(const ActionRecord& record) {
     if (record.reason == ActionReason::StopRequest) {
         if (record.action == Action::AskedToEnd) {

@@ -13,9 +13,8 @@ namespace ostrivan {
 // terminated or could not terminate.
 class StopSummary {
 public:
-    // Takes the records of the stop; any other record is left out.
-    void Add(const ActionRecord& record);
-    void Clear() { *this = StopSummary(); }
+    // From the records of the stop; any other record is left out.
+    explicit StopSummary(const std::vector<ActionRecord>& records);
 
     std::size_t Asked() const { return asked_.size(); }
     std::size_t EndedInTime() const { return endedInTime_; }
@@ -28,6 +27,8 @@ public:
     std::string Text() const;
 
 private:
+    void Add(const ActionRecord& record);
+
     std::vector<std::string> asked_;
     std::size_t endedInTime_ = 0;
     std::vector<std::string> terminated_;

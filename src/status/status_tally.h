@@ -23,7 +23,9 @@ public:
     void SweepEnded(const std::vector<ActionRecord>& terminations) noexcept override {
         next_.SweepEnded(terminations);
     }
-    void StopEnded() noexcept override { next_.StopEnded(); }
+    void StopEnded(const std::vector<ActionRecord>& records) noexcept override {
+        next_.StopEnded(records);
+    }
 
     // Every reason a termination can have, counted from 0.
     const std::map<std::string, std::uint64_t>& Terminations() const { return terminations_; }

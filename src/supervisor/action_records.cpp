@@ -18,25 +18,24 @@ ProcessIdentity Supervisor::LaunchRecorded(std::string_view program, std::string
     return launched;
 }
 
-void Supervisor::Record(Action action, ActionReason reason, const std::string& program,
-                        ProcessId pid) {
+ActionRecord Supervisor::Record(Action action, ActionReason reason, const std::string& program,
+                                ProcessId pid) {
     ActionRecord record;
     record.action = action;
     record.reason = reason;
     record.program = program;
     record.pid = pid;
     log_.Record(record);
+    return record;
 }
 
-void Supervisor::KillAppRecorded(std::string_view target, ActionReason reason) {
+std::vector<ActionRecord> Supervisor::KillAppRecorded(std::string_view target,
+                                                      ActionReason reason) {
+    std::vector<ActionRecord> records;
     KillApp(process_, target, [&](const std::string& name, ProcessId id, Action outcome) {
-        ActionRecord record;
-        record.action = outcome;
-        record.reason = reason;
-        record.program = name;
-        record.pid = id;
-        log_.Record(record);
+        records.push_back(Record(outcome, reason, name, id));
     });
+    return records;
 }
 
 } // namespace ostrivan

@@ -55,15 +55,17 @@ void Supervisor::StopWorkers(const StopProgress& progress) {
     runtime_.SetStatusText(status::kStopped);
     // From here on the form no longer refuses to unload, whoever asks.
     state_.IsStopping = true;
-    AskSuiteToEnd(progress);
+    std::vector<ActionRecord> records;
+    AskSuiteToEnd(progress, records);
     for (const auto name : kShutdownList) {
-        KillAppRecorded(name, ActionReason::ShutdownList);
+        const auto ended = KillAppRecorded(name, ActionReason::ShutdownList);
+        records.insert(records.end(), ended.begin(), ended.end());
     }
-    log_.StopEnded();
+    log_.StopEnded(records);
     runtime_.UnloadForm();
 }
 
-void Supervisor::AskSuiteToEnd(const StopProgress& progress) {
+void Supervisor::AskSuiteToEnd(const StopProgress& progress, std::vector<ActionRecord>& records) {
     // Whatever fails here, the shutdown list still ends what runs.
     try {
         std::vector<AskedProcess> asked;
@@ -72,14 +74,15 @@ void Supervisor::AskSuiteToEnd(const StopProgress& progress) {
                 continue;
             }
             if (auto one = AskToEnd(process_, row)) {
-                Record(Action::AskedToEnd, ActionReason::StopRequest, one->name, one->id);
+                records.push_back(
+                    Record(Action::AskedToEnd, ActionReason::StopRequest, one->name, one->id));
                 asked.push_back(std::move(*one));
             }
         }
         if (asked.empty()) {
             return;
         }
-        AwaitEnds(asked, runtime_.MonotonicNow() + kStopGraceMs, progress);
+        AwaitEnds(asked, runtime_.MonotonicNow() + kStopGraceMs, progress, records);
         if (progress) {
             progress(kStopListMs);
         }
@@ -88,13 +91,14 @@ void Supervisor::AskSuiteToEnd(const StopProgress& progress) {
 }
 
 void Supervisor::AwaitEnds(std::vector<AskedProcess>& asked, std::int64_t deadline,
-                           const StopProgress& progress) {
+                           const StopProgress& progress, std::vector<ActionRecord>& records) {
     // Each end is recorded within a slice of it; one that cannot be waited on is left to the
     // list.
     const auto ended = [&](const AskedProcess& one) {
         const std::uint32_t result = process_.WaitForSingleObject(one.handle.Get(), 0);
         if (result == kWaitObject0) {
-            Record(Action::EndedWhenAsked, ActionReason::StopRequest, one.name, one.id);
+            records.push_back(
+                Record(Action::EndedWhenAsked, ActionReason::StopRequest, one.name, one.id));
         }
         return result != kWaitTimeout;
     };

@@ -56,14 +56,16 @@ private:
     ActionRecord EndOverdueCheck(const CheckRecord& row);
     // The stop's first step: asks each of the suite's programs that runs to end, and waits
     // for them until the grace period is over. Absorbs its own failures.
-    void AskSuiteToEnd(const StopProgress& progress);
+    // Each record it makes is also added to `records`.
+    void AskSuiteToEnd(const StopProgress& progress, std::vector<ActionRecord>& records);
     // Waits on their handles until every asked program has ended or the monotonic clock
     // reads `deadline`, recording each end; `asked` keeps those still running.
     void AwaitEnds(std::vector<AskedProcess>& asked, std::int64_t deadline,
-                   const StopProgress& progress);
-    void Record(Action action, ActionReason reason, const std::string& program, ProcessId pid);
-    // KillApp, each matching process recorded with `reason`.
-    void KillAppRecorded(std::string_view target, ActionReason reason);
+                   const StopProgress& progress, std::vector<ActionRecord>& records);
+    ActionRecord Record(Action action, ActionReason reason, const std::string& program,
+                        ProcessId pid);
+    // KillApp, each matching process recorded with `reason`; the records it made.
+    std::vector<ActionRecord> KillAppRecorded(std::string_view target, ActionReason reason);
 
     ProcessApi& process_;
     FormRuntime& runtime_;

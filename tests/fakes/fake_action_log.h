@@ -11,7 +11,7 @@ class FakeActionLog : public ActionLog {
 public:
     void Record(const ActionRecord& record) noexcept override { records_.push_back(record); }
     void SweepEnded(const std::vector<ActionRecord>&) noexcept override { ++sweepsEnded_; }
-    void StopEnded() noexcept override { ++stopsEnded_; }
+    void StopEnded(const std::vector<ActionRecord>&) noexcept override { ++stopsEnded_; }
 
     const std::vector<ActionRecord>& Records() const { return records_; }
     int SweepsEnded() const { return sweepsEnded_; }

@@ -77,7 +77,6 @@ ActionJournal::ActionJournal(Console& console)
 
 void ActionJournal::Record(const ActionRecord& record) noexcept {
     try {
-        stop_.Add(record);
         const std::string text = ActionText(record);
         if (!journal_ || !Send(record, text)) {
             console_.Log(text);
@@ -87,23 +86,23 @@ void ActionJournal::Record(const ActionRecord& record) noexcept {
     }
 }
 
-void ActionJournal::StopEnded() noexcept {
+void ActionJournal::StopEnded(const std::vector<ActionRecord>& records) noexcept {
     try {
-        const std::string text = stop_.Text();
+        const StopSummary stop(records);
+        const std::string text = stop.Text();
         const bool sent =
             journal_ &&
             SendFields({"MESSAGE=" + text, "MESSAGE_ID=" + std::string(message_id::kStopSummary),
                         "PRIORITY=" + std::to_string(LOG_INFO), "SYSLOG_IDENTIFIER=Ostrivan",
-                        "OSTRIVAN_ASKED=" + std::to_string(stop_.Asked()),
-                        "OSTRIVAN_ENDED_IN_TIME=" + std::to_string(stop_.EndedInTime()),
-                        "OSTRIVAN_TERMINATED=" + std::to_string(stop_.Terminated()),
-                        "OSTRIVAN_REFUSED=" + std::to_string(stop_.Refused())});
+                        "OSTRIVAN_ASKED=" + std::to_string(stop.Asked()),
+                        "OSTRIVAN_ENDED_IN_TIME=" + std::to_string(stop.EndedInTime()),
+                        "OSTRIVAN_TERMINATED=" + std::to_string(stop.Terminated()),
+                        "OSTRIVAN_REFUSED=" + std::to_string(stop.Refused())});
         if (!sent) {
             console_.Log(text);
         }
     } catch (const std::exception&) {
     }
-    stop_.Clear();
 }
 
 bool ActionJournal::Send(const ActionRecord& record, const std::string& text) {

@@ -35,7 +35,7 @@ public:
 
     void Record(const ActionRecord& record) noexcept override;
     // One entry that sums up the stop, with its counts in fields of their own.
-    void StopEnded() noexcept override;
+    void StopEnded(const std::vector<ActionRecord>& records) noexcept override;
 
 private:
     bool Send(const ActionRecord& record, const std::string& text);
@@ -43,7 +43,6 @@ private:
 
     Console& console_;
     bool journal_;
-    StopSummary stop_;
 };
 
 } // namespace ostrivan::posix

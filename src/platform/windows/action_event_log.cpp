@@ -20,7 +20,6 @@ std::string ShortLivedToolsText(const std::vector<std::pair<std::string, std::si
 
 void WindowsActionLog::Record(const ActionRecord& record) noexcept {
     try {
-        stop_.Add(record);
         if (record.action == Action::TerminationRefused) {
             eventLog_.Write(kEventKindWarning, kEventTerminationRefused, ActionText(record));
         } else if (IsRelaunch(record)) {
@@ -59,12 +58,11 @@ void WindowsActionLog::SweepEnded(const std::vector<ActionRecord>& terminations)
     }
 }
 
-void WindowsActionLog::StopEnded() noexcept {
+void WindowsActionLog::StopEnded(const std::vector<ActionRecord>& records) noexcept {
     try {
-        eventLog_.Write(kEventKindInformation, kEventStopSummary, stop_.Text());
+        eventLog_.Write(kEventKindInformation, kEventStopSummary, StopSummary(records).Text());
     } catch (const std::exception&) {
     }
-    stop_.Clear();
 }
 
 } // namespace ostrivan::windows

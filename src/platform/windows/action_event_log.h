@@ -23,11 +23,10 @@ public:
 
     void Record(const ActionRecord& record) noexcept override;
     void SweepEnded(const std::vector<ActionRecord>& terminations) noexcept override;
-    void StopEnded() noexcept override;
+    void StopEnded(const std::vector<ActionRecord>& records) noexcept override;
 
 private:
     EventLog& eventLog_;
-    StopSummary stop_;
 };
 
 // "Ended 3 short-lived tools: rrdtool.exe (2), klaxo_msn.exe (1)".
