@@ -531,10 +531,8 @@ int main(int argc, char** argv) {
         std::printf("%s\n", state.c_str());
         return state.rfind("MISSING", 0) == 0 ? kFailed : kDone;
     }
-    if (command == "exitcode" && n == 2) {
-        return PrintExitCode(args[1]);
-    if (command == "controls" && n == 2) {
-        return Controls(args[1]);
+    if ((command == "exitcode" || command == "controls") && n == 2) {
+        return PrintStatusField(args[1], command == "controls");
     }
     if (command == "wait" && n == 4) {
         return WaitState(args[1], args[2], Number(args[3].c_str()));
