@@ -145,9 +145,9 @@ std::string UnitFileText(std::string_view description, std::string_view executab
     text += "TimeoutStopSec=" + std::to_string(kLongestStopMs / 1000) + "\n";
     text += "Restart=on-failure\n";
     text += "RestartSec=5\n";
-    // The service tells the watchdog it works after each sweep, every 60 s (and as often
-    // while paused). Twice the interval lets one tick come a whole interval late; a service
-    // that hangs is ended (SIGABRT) and restarted within two minutes.
+    // The service's loop tells the watchdog it works at half the watchdog's time, running or
+    // paused; a service that hangs (in a sweep, too) is ended (SIGABRT) and restarted within
+    // two minutes.
     text += "WatchdogSec=120\n";
     // The status file and its metrics, in memory and readable by all; kept after a stop,
     // so that readers see the service stopped rather than no file at all.

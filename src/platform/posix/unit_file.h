@@ -19,8 +19,8 @@ std::string ExecStartWord(std::string_view path);
 // list cannot hold.
 std::optional<std::string> PathListWord(std::string_view path);
 
-// The unit that runs `executable` as a notify service. KillMode=process: when the unit
-// stops, only the service is signalled, and it terminates its suite itself. The restrictions
+// The unit that runs `executable` as a notify service. KillMode=mixed: when the unit stops,
+// only the service is signalled, and it ends its suite itself. The restrictions
 // at the end of [Service] leave the suite what monitoring needs.
 std::string UnitFileText(std::string_view description, std::string_view executable);
 
