@@ -12,6 +12,7 @@
 #include "platform/posix/self_executable.h"
 #include "platform/posix/systemd_notifier.h"
 #include "shell/frm_service.h"
+#include "status/status_commands.h"
 
 #include <cstdlib>
 #include <string>
@@ -19,6 +20,16 @@
 
 int main(int argc, char** argv) {
     using namespace ostrivan;
+
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    if (IsStatusCommand(words)) {
+        // A reader builds nothing of the service: no loop, no host, no form.
+        posix::Console console;
+        posix::PosixProcessApi process;
+        posix::PosixStatusPlatform status(console,
+                                          posix::PosixStatusPlatform::FolderFromEnvironment());
+        return RunStatusCommand(words, status, process);
+    }
 
     // First of all, before a signal meant for the loop can end the process.
     posix::EventLoop loop;
@@ -36,9 +47,8 @@ int main(int argc, char** argv) {
     }
     auto notifier = posix::SystemdNotifier::FromEnvironment();
     posix::PosixProcessApi process;
-    posix::PosixFormRuntime runtime(
-        loop, console, notifier, posix::FolderOf(*executable),
-        posix::ArgumentText(std::vector<std::string>(argv + 1, argv + argc)), kTimerInterval, true);
+    posix::PosixFormRuntime runtime(loop, console, notifier, posix::FolderOf(*executable),
+                                    posix::ArgumentText(words), kTimerInterval, true);
     if (!loop.Valid() || !runtime.TimerValid()) {
         // Without them no signal would be read and no sweep would run.
         console.Log("cannot set up the event loop: out of descriptors or memory");

@@ -1,5 +1,6 @@
 // o-service.exe: the Windows platform wired to the service's form.
 #include "platform/windows/action_event_log.h"
+#include "platform/windows/command_text.h"
 #include "platform/windows/event_log.h"
 #include "platform/windows/form_window.h"
 #include "platform/windows/path_security.h"
@@ -8,6 +9,7 @@
 #include "platform/windows/windows_service_host.h"
 #include "platform/windows/windows_status_platform.h"
 #include "shell/frm_service.h"
+#include "status/status_commands.h"
 
 #include <windows.h>
 
@@ -15,6 +17,14 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     using namespace ostrivan;
+
+    const auto words = ArgumentWords(windows::Narrow(windows::ArgumentText(::GetCommandLineW())));
+    if (IsStatusCommand(words)) {
+        // A reader builds nothing of the service: no window, no host, no event source.
+        windows::WindowsProcessApi process;
+        windows::WindowsStatusPlatform status;
+        return RunStatusCommand(words, status, process);
+    }
 
     windows::EventLog eventLog;
     try {

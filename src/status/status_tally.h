@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/action_log.h"
+#include "status/status_report.h"
 
 #include <cstdint>
 #include <functional>
@@ -9,9 +10,6 @@
 #include <string>
 
 namespace ostrivan {
-
-// The snake-case name of a reason, as the status file and the metrics write it.
-std::string ReasonKey(ActionReason reason);
 
 // Counts what the supervision code records, then hands each record on to the platform's
 // log unchanged.
@@ -24,6 +22,9 @@ public:
 
     // Every reason a termination can have, counted from 0.
     const std::map<std::string, std::uint64_t>& Terminations() const { return terminations_; }
+    // Terminations the platform refused, by the same reasons, and the last of them.
+    const std::map<std::string, std::uint64_t>& Refusals() const { return refusals_; }
+    const std::optional<RefusedTermination>& LastRefusal() const { return lastRefusal_; }
     std::uint64_t ManagerRelaunches() const { return relaunches_; }
     const std::optional<std::string>& LastRelaunchReason() const { return lastReason_; }
     const std::optional<std::int64_t>& LastRelaunchUtc() const { return lastRelaunchUtc_; }
@@ -36,6 +37,8 @@ private:
     ActionLog& next_;
     std::function<std::int64_t()> utcNow_;
     std::map<std::string, std::uint64_t> terminations_;
+    std::map<std::string, std::uint64_t> refusals_;
+    std::optional<RefusedTermination> lastRefusal_;
     std::uint64_t relaunches_ = 0;
     std::optional<std::string> lastReason_;
     std::optional<std::int64_t> lastRelaunchUtc_;

@@ -5,6 +5,8 @@
 #include "platform/failure.h"
 #include "platform/status_platform.h"
 
+#include <sstream>
+
 namespace ostrivan::fakes {
 
 // The status folder as the service writes it, simulated: off until a test turns it on.
@@ -15,16 +17,27 @@ public:
     void KeepFolder(bool keep) { keepFolder_ = keep; }
     void FailWrites(bool fail) { failWrites_ = fail; }
     const std::optional<std::string>& Status() const { return status_; }
+    // The value of an unlabelled sample in the metrics last written ("ostrivan_up").
+    std::optional<std::int64_t> Metric(const std::string& name) const {
+        std::istringstream lines(metrics_);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with(name + " ")) {
+                return std::stoll(line.substr(name.size() + 1));
+            }
+        }
+        return std::nullopt;
+    }
 
-    std::int64_t UtcNow() override { return runtime_.UtcMilliseconds() / 1000; }
+    std::int64_t UtcNow() override { return runtime_.UtcMilliseconds(); }
     std::optional<std::int64_t> CreationTimeUtc(std::uint64_t) override { return std::nullopt; }
     ProcessId OwnProcessId() override { return 4242; }
     bool HasStatusFolder() override { return keepFolder_; }
-    void Publish(const std::string& status, const std::string&) override {
+    void Publish(const std::string& status, const std::string& metrics) override {
         if (failWrites_) {
             throw Failure(5, "Access is denied");
         }
         status_ = status;
+        metrics_ = metrics;
     }
     std::optional<std::string> ReadStatus() override { return status_; }
     std::string StatusPath() override { return "status.json"; }
@@ -36,6 +49,7 @@ private:
     bool keepFolder_ = false;
     bool failWrites_ = false;
     std::optional<std::string> status_;
+    std::string metrics_;
 };
 
 } // namespace ostrivan::fakes

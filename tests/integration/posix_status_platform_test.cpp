@@ -1,12 +1,17 @@
 #include "platform/failure.h"
+#include "platform/posix/posix_process_api.h"
 #include "platform/posix/posix_status_platform.h"
 #include "platform/posix/proc_reader.h"
 #include "posix_console_support.h"
 #include "posix_test_support.h"
+#include "process/process_identity.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -14,12 +19,27 @@
 namespace ostrivan::posix {
 namespace {
 
-// Readers see the old file or the new, never a torn one; a failed write keeps the old one.
-TEST(PosixStatusPlatform, RewritesTheStatusFileAtomically) {
+std::set<std::string> FilesIn(const std::string& folder) {
+    std::set<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                names.insert(entry->d_name);
+            }
+        }
+        ::closedir(dir);
+    }
+    return names;
+}
+
+// Readers see one writer's whole file or the other's, never a torn one, while two writers
+// (the service and a status command) replace it side by side; nothing is left behind.
+TEST(PosixStatusPlatform, RewritesTheStatusFileAtomicallyBesideAnotherWriter) {
     testing::TempDir folder;
     testing::Pipe log;
     Console console(0, log.write.Get(), log.write.Get());
     PosixStatusPlatform platform(console, folder.Path());
+    PosixStatusPlatform other(console, folder.Path());
     const std::string path = platform.StatusPath();
     const std::string small(100, 's');
     const std::string large(256 * 1024, 'L');
@@ -32,21 +52,52 @@ TEST(PosixStatusPlatform, RewritesTheStatusFileAtomically) {
             torn += text != small && text != large ? 1 : 0;
         }
     });
-    for (int i = 0; i < 400; ++i) {
-        platform.Publish(i % 2 == 0 ? large : small, "metrics\n");
+    std::thread writer([&] {
+        for (int i = 0; i < 300; ++i) {
+            other.Publish(large, "metrics\n");
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        platform.Publish(small, "metrics\n");
     }
+    writer.join();
     done = true;
     reader.join();
     EXPECT_EQ(torn, 0);
     EXPECT_EQ(ReadSmallFile(folder.Path() + "/ostrivan.prom"), "metrics\n");
-    ASSERT_EQ(::mkdir((path + ".new").c_str(), 0700), 0); // the next write cannot be made
+    EXPECT_EQ(FilesIn(folder.Path()), (std::set<std::string>{"ostrivan.prom", "status.json"}));
+    struct stat file {};
+    ASSERT_EQ(::stat(path.c_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0644u) << "readable by every account, written by the service";
+
+    // A write that cannot be made leaves no temporary file behind.
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((path + "/busy").c_str(), 0700), 0);
     EXPECT_THROW(platform.Publish("new", "new"), Failure);
-    EXPECT_EQ(ReadSmallFile(path), small);
+    EXPECT_EQ(FilesIn(folder.Path()), (std::set<std::string>{"ostrivan.prom", "status.json"}));
+    ::rmdir((path + "/busy").c_str());
+    ::rmdir(path.c_str());
 
     PosixStatusPlatform missing(console, "/nonexistent/ostrivan");
     EXPECT_FALSE(missing.HasStatusFolder() || missing.HasStatusFolder());
     EXPECT_EQ(log.Drain().substr(9),
               "no folder /nonexistent/ostrivan: no status file is written\n");
+}
+
+// A start time read back through the clock the status is written by: this test's own
+// process started moments ago.
+TEST(PosixStatusPlatform, TellsAProcessStartInUtcByTheServiceClock) {
+    PosixProcessApi api;
+    Console console;
+    PosixStatusPlatform platform(console, "/nonexistent");
+    const auto self = IdentifyProcess(api, static_cast<ProcessId>(::getpid()));
+    ASSERT_TRUE(self);
+    const auto started = platform.CreationTimeUtc(self->creationTime);
+    ASSERT_TRUE(started);
+    const std::int64_t now = platform.UtcNow() / 1000;
+    EXPECT_LE(*started, now + 1);
+    EXPECT_GE(*started, now - 30);
 }
 
 } // namespace

@@ -28,6 +28,7 @@ protected:
 // --- pause and continue
 
 TEST_F(HandlerTest, PauseStopsTheTimerShowsPausedAndWritesTheNotice) {
+    s.status.KeepFolder(true);
     HostFlag success = kHostFalse;
 
     s.form.OnPause(success);
@@ -39,6 +40,8 @@ TEST_F(HandlerTest, PauseStopsTheTimerShowsPausedAndWritesTheNotice) {
     EXPECT_EQ(success, kHostTrue);
     EXPECT_FALSE(s.runtime.TimerEnabled());
     EXPECT_FALSE(s.runtime.FireTimer()) << "no sweep while paused";
+    EXPECT_EQ(s.status.Metric("ostrivan_paused"), 1);
+    EXPECT_EQ(s.status.Metric("ostrivan_up"), 1);
 }
 
 // The host shows the service paused exactly while the timer is off.
@@ -54,6 +57,7 @@ TEST_F(HandlerTest, PauseWhoseNoticeFailsIsStillAPause) {
 }
 
 TEST_F(HandlerTest, PauseThatCannotStopTheTimerChangesNothingElse) {
+    s.status.KeepFolder(true);
     s.runtime.Faults().Fail("SetTimerEnabled");
     HostFlag success = kHostFalse;
 
@@ -63,9 +67,11 @@ TEST_F(HandlerTest, PauseThatCannotStopTheTimerChangesNothingElse) {
     EXPECT_EQ(s.runtime.StatusText(), status::kLoading);
     EXPECT_THAT(s.host.Events(),
                 ElementsAre(EventLogEntry{109, 1, "[440] SetTimerEnabled failed"}));
+    EXPECT_FALSE(s.status.Status()) << "a pause not reached is not published";
 }
 
 TEST_F(HandlerTest, ContinueStartsTheTimerShowsRunningSetsTheFlagThenWritesTheNotice) {
+    s.status.KeepFolder(true);
     HostFlag paused = kHostFalse;
     s.form.OnPause(paused);
     s.log.Clear();
@@ -80,6 +86,8 @@ TEST_F(HandlerTest, ContinueStartsTheTimerShowsRunningSetsTheFlagThenWritesTheNo
     EXPECT_EQ(success, kHostTrue);
     EXPECT_TRUE(s.runtime.TimerEnabled());
     EXPECT_EQ(s.runtime.TimerInterval(), 60000u);
+    EXPECT_EQ(s.status.Metric("ostrivan_paused"), 0);
+    EXPECT_EQ(s.status.Metric("ostrivan_up"), 1);
 }
 
 TEST_F(HandlerTest, ContinueWhoseNoticeFailsHasAlreadySetTheFlag) {
