@@ -61,8 +61,9 @@ std::int64_t SweepAge(const StatusReading& reading) {
     if (!reading.report) {
         return 0;
     }
-    return ReferenceTime(reading) -
-           reading.report->lastSweepUtc.value_or(reading.report->startedUtc);
+    // A sweep the file puts later than its own writing (a clock set back between) is now.
+    return std::max<std::int64_t>(0, ReferenceTime(reading) - reading.report->lastSweepUtc.value_or(
+                                                                  reading.report->startedUtc));
 }
 
 std::int64_t SweepWait(const StatusReading& reading) {

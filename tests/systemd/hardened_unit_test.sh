@@ -4,7 +4,9 @@
 # its restrictions the suite keeps what monitoring needs. Sweeps come every second through
 # libfaketime. Strays run under another account, so that ending them needs CAP_KILL, and
 # recognising one whose name is longer than its 15-character comm needs CAP_SYS_PTRACE
-# (reading its /proc/PID/exe).
+# (reading its /proc/PID/exe). -check gives the same answers as nobody, which can read
+# none of that, and a real monitoring engine (nagios4-core in the tree) runs it as its own
+# account. Killed outright, the service's metrics say it is down.
 #
 # Usage: hardened_unit_test.sh O-SERVICE STANDIN
 set -euo pipefail
@@ -17,6 +19,7 @@ if [ -z "${OSTRIVAN_TABLE_LOCKED:-}" ] && command -v flock >/dev/null; then
 fi
 
 readonly service=$1 standin=$2
+readonly packaging=$(cd "$(dirname "$0")/../../packaging" && pwd)
 readonly suite=/opt/ostrivan
 readonly report=$suite/network-report
 readonly faketime=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
@@ -37,14 +40,66 @@ journal_has() {
     ct_wait 10 sh -c "journalctl -b -u ostrivan --no-pager | grep -qF -- '$1'"
 }
 
-# `o-service -check` until it exits with $2, for up to $1 s (0: once), into check_line, check_code.
+as_nobody() { ct setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+
+# `o-service -check` until it exits with $2, for up to $1 s (0: once), into check_line, check_code;
+# then once as nobody, which must get the same code.
 wait_check() {
-    local deadline=$((SECONDS + $1))
+    local deadline=$((SECONDS + $1)) code=0 line
     while check_code=0; check_line=$(ct "$suite/o-service" -check) || check_code=$?
         [ "$check_code" -ne "$2" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.5; done
     echo "-check $3: $check_line (exit $check_code)"
     [[ $check_line == "OSTRIVAN "* ]] || fail "-check $3 printed more than its line: $check_line"
     [ "$check_code" -eq "$2" ] || [ "$1" -eq 0 ] || fail "-check $3 exited $check_code, not $2: $check_line"
+    [ "$1" -eq 0 ] && return
+    line=$(as_nobody "$suite/o-service" -check) || code=$?
+    [ "$code" -eq "$check_code" ] || fail "-check $3 as nobody exited $code, not $check_code: $line"
+}
+
+# A real engine runs the shipped definition's -check as its own account every 2 s.
+readonly engine=/var/lib/ostrivan-engine
+start_engine() {
+    ct mkdir -p $engine/results
+    ct_put "$packaging/nagios/ostrivan.cfg" $engine/ostrivan.cfg
+    printf '%s\n' "cfg_file=$engine/ostrivan.cfg" "cfg_file=$engine/objects.cfg" \
+        "status_file=$engine/status.dat" status_update_interval=1 interval_length=1 \
+        "check_result_path=$engine/results" check_result_reaper_frequency=1 \
+        service_inter_check_delay_method=n nagios_user=nagios nagios_group=nagios \
+        check_external_commands=0 execute_host_checks=0 enable_notifications=0 \
+        "log_file=$engine/nagios.log" "lock_file=$engine/nagios.pid" "temp_file=$engine/nagios.tmp" |
+        ct sh -c "cat >$engine/nagios.cfg"
+    local always="" day
+    for day in sunday monday tuesday wednesday thursday friday saturday; do always+=" $day 00:00-24:00\n"; done
+    local where="check_period always\n notification_period always\n contacts nobody\n"
+    printf "define timeperiod {\n timeperiod_name always\n alias always\n$always}
+define contact {\n contact_name nobody\n host_notifications_enabled 0\n service_notifications_enabled 0
+ host_notification_period always\n service_notification_period always\n host_notification_options n
+ service_notification_options n\n host_notification_commands check_ostrivan
+ service_notification_commands check_ostrivan\n}
+define host {\n host_name here\n address 127.0.0.1\n max_check_attempts 1\n $where}
+define service {\n use ostrivan-service\n host_name here\n check_interval 2\n retry_interval 2
+ max_check_attempts 1\n $where}\n" | ct sh -c "cat >$engine/objects.cfg"
+    ct chown -R nagios:nagios $engine
+    local verify
+    verify=$(ct nagios4 -v $engine/nagios.cfg 2>&1) || fail "the engine refuses the definition: $verify"
+    ct nagios4 -d $engine/nagios.cfg || fail "the engine did not start"
+}
+# The engine's last result: "STATE LAST_CHECK OUTPUT".
+engine_result() {
+    awk '/^servicestatus \{/ {s = 1} s && sub(/^\tcurrent_state=/, "") {st = $0}
+        s && sub(/^\tlast_check=/, "") {at = $0} s && sub(/^\tplugin_output=/, "") {out = $0}
+        END {print st, at, out}' "/proc/$CT_LEADER/root$engine/status.dat" 2>/dev/null
+}
+# Until the engine's first check after $2 (Unix time) is in, for up to $3 s: its state must be
+# $1; $4 says when.
+wait_engine() {
+    local deadline=$((SECONDS + $3)) state at out
+    while read -r state at out < <(engine_result); [ "${at:-0}" -le "$2" ] && [ "$SECONDS" -lt "$deadline" ]; do
+        sleep 0.2
+    done
+    echo "engine $4: state ${state:-none}: $out"
+    [ "${state:-}" = "$1" ] && [ "${at:-0}" -gt "$2" ] ||
+        fail "the engine's first check $4 gave state ${state:-none}, not $1: $out"
 }
 
 # Pids of the processes running from the suite's copy of a program.
@@ -107,6 +162,12 @@ for program in o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_mana
     [ -n "$pid" ] && grep -qE "^$program +running +$pid " <<<"$table" || fail "-status shows no running $program, pid $pid: $table"
 done
 
+start_engine
+wait_engine 0 0 20 running
+stray_code=0; stray_line=$(as_nobody "$suite/o-service" -check x) || stray_code=$?
+[ "$stray_code $stray_line" = '3 OSTRIVAN UNKNOWN - unexpected argument "x"' ] ||
+    fail "-check x exited $stray_code: $stray_line"
+
 # A real node exporter on this machine's loopback serves the metrics file of the container.
 exporter_port=$((20000 + RANDOM % 20000))
 prometheus-node-exporter --web.listen-address="127.0.0.1:$exporter_port" --collector.disable-defaults \
@@ -120,11 +181,18 @@ until served; do ((++tries < 50)) || fail "the node exporter serves no running m
 lint=$(promtool check metrics <<<"$metrics" 2>&1) && [ -z "$lint" ] || fail "promtool check metrics: $lint"
 echo "node exporter on 127.0.0.1:$exporter_port: $(grep -c '^ostrivan_' <<<"$metrics") ostrivan_ samples, promtool clean"
 
+paused=$(date +%s)
 ct systemctl kill --kill-who=main -s SIGUSR1 ostrivan
 wait_check 10 1 paused
+wait_engine 1 "$paused" 10 "while paused"
 ct "$suite/o-service" -status | grep -q '^Service: paused' || fail "-status does not show the pause"
+# Over three sweep intervals of the service's sped-up clock, in which no sweep was due.
+sleep $((paused + 5 - $(date +%s)))
+continued=$(date +%s)
 ct systemctl kill --kill-who=main -s SIGUSR2 ostrivan
-wait_check 10 0 continued
+wait_check 0 0 "right after the continue"
+[ "$check_code" -eq 0 ] || fail "-check right after the continue exited $check_code: $check_line"
+wait_engine 0 "$continued" 10 "after the continue"
 
 # A killed manager is launched again.
 manager=$(pids_of vantorelle_manager.exe)
@@ -157,7 +225,20 @@ for program in o-alerts.exe o-graphs.exe vantorelle_snmptrap.exe vantorelle_mana
     journal_has "terminated $program (pid" || fail "the stop did not end $program"
     [ -z "$(pids_of "$program")" ] || fail "$program still runs after the stop"
 done
+stopped=$(date +%s)
 wait_check 10 2 stopped
+wait_engine 2 "$stopped" 10 "after the stop"
 status_code=0; ct "$suite/o-service" -status >/dev/null || status_code=$?
 [ "$status_code" -eq 3 ] || fail "-status exited $status_code after the stop, not 3"
+
+# Killed outright and not restarted: the unit's ExecStopPost says so in the metrics.
+ct sh -c 'printf "[Service]\nRestart=no\n" >/etc/systemd/system/ostrivan.service.d/no-restart.conf'
+ct systemctl daemon-reload
+ct systemctl start ostrivan || fail "systemctl start ostrivan, again"
+ct_wait 10 grep -qx 'ostrivan_up 1' /run/ostrivan/ostrivan.prom || fail "the metrics do not say up"
+ct sh -c "kill -KILL $(ct systemctl show -p MainPID --value ostrivan)"
+ct_wait 10 grep -qx 'ostrivan_up 0' /run/ostrivan/ostrivan.prom ||
+    fail "the metrics still say up after kill -KILL: $(ct grep -x 'ostrivan_up .' /run/ostrivan/ostrivan.prom)"
+ct grep -q '"state": "stopped"' /run/ostrivan/status.json || fail "the status file does not say stopped"
+wait_check 10 2 "after kill -KILL"
 echo "PASS: the hardened unit runs the suite"
