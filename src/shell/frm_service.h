@@ -9,7 +9,6 @@
 #include "platform/status_platform.h"
 #include "status/status_publisher.h"
 #include "status/status_tally.h"
-#include "supervisor/check_clock.h"
 #include "supervisor/supervisor.h"
 
 #include <cstdint>
@@ -29,8 +28,7 @@ public:
     frmService(ServiceHost& NTService, FormRuntime& runtime, ProcessApi& process,
                PathSecurity& security, ActionLog& log, StatusPlatform& status)
         : NTService_(NTService), runtime_(runtime), security_(security), status_(status),
-          tally_(log, [this] { return UtcSeconds(status_.UtcNow()); }),
-          supervisor_(process, runtime, tally_),
+          tally_(log, [this] { return status_.UtcNow(); }), supervisor_(process, runtime, tally_),
           publisher_(process, status, tally_, kTimerInterval / 1000) {}
 
     // The program's entry: loading the form.

@@ -1,6 +1,7 @@
 #include "status/status_tally.h"
 
 #include "platform/action_text.h"
+#include "supervisor/check_clock.h"
 
 #include <array>
 #include <exception>
@@ -42,8 +43,9 @@ void StatusTally::Count(const ActionRecord& record) {
     }
     if (record.action == Action::TerminationRefused) {
         ++refusals_[std::string(ReasonName(record.reason))];
-        lastRefusal_ = RefusedTermination{utcNow_(), std::string(ReasonName(record.reason)),
-                                          record.program, record.pid};
+        lastRefusal_ =
+            RefusedTermination{UtcSeconds(utcNow_()), std::string(ReasonName(record.reason)),
+                               record.program, record.pid};
     }
     if (record.action != Action::Launched) {
         return;
@@ -52,7 +54,7 @@ void StatusTally::Count(const ActionRecord& record) {
     if (IsRelaunch(record)) {
         ++relaunches_;
         lastReason_ = std::string(ReasonName(record.reason));
-        lastRelaunchUtc_ = utcNow_();
+        lastRelaunchUtc_ = UtcSeconds(utcNow_());
     }
 }
 

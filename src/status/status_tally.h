@@ -15,6 +15,7 @@ namespace ostrivan {
 // log unchanged.
 class StatusTally final : public ActionLog {
 public:
+    // `utcNow`: StatusPlatform::UtcNow, in milliseconds.
     StatusTally(ActionLog& next, std::function<std::int64_t()> utcNow);
 
     void Record(const ActionRecord& record) noexcept override;
