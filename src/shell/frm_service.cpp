@@ -102,7 +102,10 @@ void frmService::OnStart(HostFlag& success) {
     if (const auto failure = Attempt([&] { supervisor_.StartWorkers(success); })) {
         ErrorReport(*failure);
     }
-    PublishStatus(kStateRunning);
+    // Running as the host will report it: a start whose first stage failed is none.
+    if (success == kHostTrue) {
+        PublishStatus(kStateRunning);
+    }
 }
 
 void frmService::OnStop() {
