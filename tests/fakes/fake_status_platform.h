@@ -5,8 +5,6 @@
 #include "platform/failure.h"
 #include "platform/status_platform.h"
 
-#include <sstream>
-
 namespace ostrivan::fakes {
 
 // The status folder as the service writes it, simulated: off until a test turns it on.
@@ -17,16 +15,7 @@ public:
     void KeepFolder(bool keep) { keepFolder_ = keep; }
     void FailWrites(bool fail) { failWrites_ = fail; }
     const std::optional<std::string>& Status() const { return status_; }
-    // The value of an unlabelled sample in the metrics last written ("ostrivan_up").
-    std::optional<std::int64_t> Metric(const std::string& name) const {
-        std::istringstream lines(metrics_);
-        for (std::string line; std::getline(lines, line);) {
-            if (line.starts_with(name + " ")) {
-                return std::stoll(line.substr(name.size() + 1));
-            }
-        }
-        return std::nullopt;
-    }
+    const std::string& Metrics() const { return metrics_; }
 
     std::int64_t UtcNow() override { return runtime_.UtcMilliseconds(); }
     std::optional<std::int64_t> CreationTimeUtc(std::uint64_t) override { return std::nullopt; }

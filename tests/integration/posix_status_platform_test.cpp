@@ -6,11 +6,10 @@
 #include "posix_test_support.h"
 #include "process/process_identity.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -21,13 +20,8 @@ namespace {
 
 std::set<std::string> FilesIn(const std::string& folder) {
     std::set<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] != '.') {
-                names.insert(entry->d_name);
-            }
-        }
-        ::closedir(dir);
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.insert(entry.path().filename());
     }
     return names;
 }
@@ -90,19 +84,23 @@ TEST(PosixStatusPlatform, RewritesTheStatusFileAtomicallyBesideAnotherWriter) {
               "no folder /nonexistent/ostrivan: no status file is written\n");
 }
 
-// A start time read back through the clock the status is written by: this test's own
-// process started moments ago.
+// A start time read back through the clock the status is written by, for a process started
+// between two readings of that clock.
 TEST(PosixStatusPlatform, TellsAProcessStartInUtcByTheServiceClock) {
     PosixProcessApi api;
     Console console;
     PosixStatusPlatform platform(console, "/nonexistent");
-    const auto self = IdentifyProcess(api, static_cast<ProcessId>(::getpid()));
-    ASSERT_TRUE(self);
-    const auto started = platform.CreationTimeUtc(self->creationTime);
+    testing::TempDir folder;
+    const std::int64_t before = platform.UtcNow() / 1000;
+    testing::Child child(folder, "sleeper.exe");
+    const std::int64_t after = platform.UtcNow() / 1000;
+    const auto identity = IdentifyProcess(api, static_cast<ProcessId>(child.Pid()));
+    ASSERT_TRUE(identity);
+    const auto started = platform.CreationTimeUtc(identity->creationTime);
     ASSERT_TRUE(started);
-    const std::int64_t now = platform.UtcNow() / 1000;
-    EXPECT_LE(*started, now + 1);
-    EXPECT_GE(*started, now - 30);
+    // The boot time is kept in whole seconds.
+    EXPECT_GE(*started, before - 1);
+    EXPECT_LE(*started, after + 1);
 }
 
 } // namespace

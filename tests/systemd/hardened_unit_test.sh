@@ -56,50 +56,37 @@ wait_check() {
     [ "$code" -eq "$check_code" ] || fail "-check $3 as nobody exited $code, not $check_code: $line"
 }
 
-# A real engine runs the shipped definition's -check as its own account every 2 s.
+# A real engine, with its package's own templates, runs the shipped definition's -check as
+# its own account every 2 s.
 readonly engine=/var/lib/ostrivan-engine
 start_engine() {
     ct mkdir -p $engine/results
     ct_put "$packaging/nagios/ostrivan.cfg" $engine/ostrivan.cfg
-    printf '%s\n' "cfg_file=$engine/ostrivan.cfg" "cfg_file=$engine/objects.cfg" \
-        "status_file=$engine/status.dat" status_update_interval=1 interval_length=1 \
-        "check_result_path=$engine/results" check_result_reaper_frequency=1 \
-        service_inter_check_delay_method=n nagios_user=nagios nagios_group=nagios \
-        check_external_commands=0 execute_host_checks=0 enable_notifications=0 \
-        "log_file=$engine/nagios.log" "lock_file=$engine/nagios.pid" "temp_file=$engine/nagios.tmp" |
-        ct sh -c "cat >$engine/nagios.cfg"
-    local always="" day
-    for day in sunday monday tuesday wednesday thursday friday saturday; do always+=" $day 00:00-24:00\n"; done
-    local where="check_period always\n notification_period always\n contacts nobody\n"
-    printf "define timeperiod {\n timeperiod_name always\n alias always\n$always}
-define contact {\n contact_name nobody\n host_notifications_enabled 0\n service_notifications_enabled 0
- host_notification_period always\n service_notification_period always\n host_notification_options n
- service_notification_options n\n host_notification_commands check_ostrivan
- service_notification_commands check_ostrivan\n}
-define host {\n host_name here\n address 127.0.0.1\n max_check_attempts 1\n $where}
-define service {\n use ostrivan-service\n host_name here\n check_interval 2\n retry_interval 2
- max_check_attempts 1\n $where}\n" | ct sh -c "cat >$engine/objects.cfg"
+    local object
+    { for object in commands contacts timeperiods templates; do echo "cfg_file=/etc/nagios4/objects/$object.cfg"; done
+        printf '%s\n' "cfg_file=$engine/ostrivan.cfg" "cfg_file=$engine/here.cfg" "status_file=$engine/status.dat" \
+            status_update_interval=1 interval_length=1 "check_result_path=$engine/results" \
+            check_result_reaper_frequency=1 service_inter_check_delay_method=n nagios_user=nagios \
+            nagios_group=nagios execute_host_checks=0 enable_notifications=0 "log_file=$engine/log" \
+            "lock_file=$engine/pid" "temp_file=$engine/tmp"; } | ct sh -c "cat >$engine/nagios.cfg"
+    printf 'define host {\n use linux-server\n host_name here\n address 127.0.0.1\n}
+define service {\n use ostrivan-service,generic-service\n host_name here\n check_interval 2
+ retry_interval 2\n max_check_attempts 1\n}\n' | ct sh -c "cat >$engine/here.cfg"
     ct chown -R nagios:nagios $engine
     local verify
     verify=$(ct nagios4 -v $engine/nagios.cfg 2>&1) || fail "the engine refuses the definition: $verify"
     ct nagios4 -d $engine/nagios.cfg || fail "the engine did not start"
 }
-# The engine's last result: "STATE LAST_CHECK OUTPUT".
-engine_result() {
-    awk '/^servicestatus \{/ {s = 1} s && sub(/^\tcurrent_state=/, "") {st = $0}
-        s && sub(/^\tlast_check=/, "") {at = $0} s && sub(/^\tplugin_output=/, "") {out = $0}
-        END {print st, at, out}' "/proc/$CT_LEADER/root$engine/status.dat" 2>/dev/null
-}
-# Until the engine's first check after $2 (Unix time) is in, for up to $3 s: its state must be
-# $1; $4 says when.
+# Until the engine's first check after $2 (Unix time) is in, for up to $3 s, from its status
+# file; the state of that check must be $1. $4 says when.
 wait_engine() {
     local deadline=$((SECONDS + $3)) state at out
-    while read -r state at out < <(engine_result); [ "${at:-0}" -le "$2" ] && [ "$SECONDS" -lt "$deadline" ]; do
-        sleep 0.2
-    done
+    while read -r state at out < <(awk '/^servicestatus/ {s = 1} s && sub(/^\tcurrent_state=/, "") {st = $0}
+            s && sub(/^\tlast_check=/, "") {at = $0} s && sub(/^\tplugin_output=/, "") {out = $0} END {print st, at, out}' \
+            "/proc/$CT_LEADER/root$engine/status.dat" 2>/dev/null)
+        [ "${at:-0}" -le "$2" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.2; done
     echo "engine $4: state ${state:-none}: $out"
-    [ "${state:-}" = "$1" ] && [ "${at:-0}" -gt "$2" ] ||
-        fail "the engine's first check $4 gave state ${state:-none}, not $1: $out"
+    [ "${state:-}" = "$1" ] && [ "${at:-0}" -gt "$2" ] || fail "the engine's first check $4 gave state ${state:-none}, not $1"
 }
 
 # Pids of the processes running from the suite's copy of a program.

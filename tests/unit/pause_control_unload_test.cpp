@@ -10,6 +10,7 @@ namespace {
 
 using fakes::EventLogEntry;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 constexpr const char* kQuestion =
@@ -40,8 +41,8 @@ TEST_F(HandlerTest, PauseStopsTheTimerShowsPausedAndWritesTheNotice) {
     EXPECT_EQ(success, kHostTrue);
     EXPECT_FALSE(s.runtime.TimerEnabled());
     EXPECT_FALSE(s.runtime.FireTimer()) << "no sweep while paused";
-    EXPECT_EQ(s.status.Metric("ostrivan_paused"), 1);
-    EXPECT_EQ(s.status.Metric("ostrivan_up"), 1);
+    EXPECT_THAT(s.status.Metrics(), HasSubstr("\nostrivan_up 1\n"));
+    EXPECT_THAT(s.status.Metrics(), HasSubstr("\nostrivan_paused 1\n"));
 }
 
 // The host shows the service paused exactly while the timer is off.
@@ -86,8 +87,7 @@ TEST_F(HandlerTest, ContinueStartsTheTimerShowsRunningSetsTheFlagThenWritesTheNo
     EXPECT_EQ(success, kHostTrue);
     EXPECT_TRUE(s.runtime.TimerEnabled());
     EXPECT_EQ(s.runtime.TimerInterval(), 60000u);
-    EXPECT_EQ(s.status.Metric("ostrivan_paused"), 0);
-    EXPECT_EQ(s.status.Metric("ostrivan_up"), 1);
+    EXPECT_THAT(s.status.Metrics(), HasSubstr("\nostrivan_paused 0\n"));
 }
 
 TEST_F(HandlerTest, ContinueWhoseNoticeFailsHasAlreadySetTheFlag) {

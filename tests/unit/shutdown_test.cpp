@@ -108,7 +108,7 @@ TEST_F(ShutdownTest, MatchesOnlyTheEndOfTheNameInAnyCase) {
     EXPECT_TRUE(s.processes.IsRunning(cutSecurity)) << "no 15-character entry for it";
     EXPECT_TRUE(s.processes.IsRunning(extended));
     EXPECT_TRUE(s.processes.IsRunning(unrelated));
-    EXPECT_EQ(s.status.Metric("ostrivan_up"), 0);
+    EXPECT_THAT(s.status.Metrics(), ::testing::HasSubstr("\nostrivan_up 0\n"));
 }
 
 TEST_F(ShutdownTest, ProcessesThatCannotBeTerminatedDoNotStopTheSequence) {

@@ -149,10 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
             "WARNING - termination of klaxo_msn.exe (pid 812) refused 120 s ago "
             "(short_lived_tool) | ",
             kStatusRunning},
-        ReadingCase{[](StatusReading& r) {
-                        r.report->lastRefusal = {kNow - 3600, "overdue_check", "x_check.exe", 9};
-                    },
-                    kCheckOk, "OK", kStatusRunning},
+
         ReadingCase{[](StatusReading& r) {
                         r.report->state = kStatePaused;
                         r.report->lastSweepUtc = kNow - 5000;
