@@ -69,7 +69,8 @@ start_engine() {
             check_result_reaper_frequency=1 service_inter_check_delay_method=n nagios_user=nagios \
             nagios_group=nagios execute_host_checks=0 enable_notifications=0 "log_file=$engine/log" \
             "lock_file=$engine/pid" "temp_file=$engine/tmp"; } | ct sh -c "cat >$engine/nagios.cfg"
-    printf 'define host {\n use linux-server\n host_name here\n address 127.0.0.1\n}
+    # Host checks are off: the host's command needs no plugin package.
+    printf 'define host {\n use linux-server\n host_name here\n address 127.0.0.1\n check_command check_ostrivan\n}
 define service {\n use ostrivan-service,generic-service\n host_name here\n check_interval 2
  retry_interval 2\n max_check_attempts 1\n}\n' | ct sh -c "cat >$engine/here.cfg"
     ct chown -R nagios:nagios $engine
