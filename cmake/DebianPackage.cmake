@@ -8,6 +8,10 @@ set(OSTRIVAN_DOC_DIR usr/share/doc/ostrivan-service)
 include(${PROJECT_SOURCE_DIR}/cmake/ProductVersion.cmake)
 
 install(TARGETS o-service RUNTIME DESTINATION opt/ostrivan)
+# What administrators paste into their monitoring: alert rules and the engine's definitions.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/prometheus/ostrivan.rules.yml
+              ${PROJECT_SOURCE_DIR}/packaging/nagios/ostrivan.cfg
+        DESTINATION usr/share/ostrivan-service)
 install(FILES ${OSTRIVAN_PACKAGING_DIR}/copyright DESTINATION ${OSTRIVAN_DOC_DIR})
 install(FILES ${OSTRIVAN_PACKAGING_DIR}/lintian-overrides
         DESTINATION usr/share/lintian/overrides RENAME ostrivan-service)

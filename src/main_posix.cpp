@@ -13,6 +13,7 @@
 #include "platform/posix/self_executable.h"
 #include "platform/posix/systemd_notifier.h"
 #include "shell/frm_service.h"
+#include "status/status_commands.h"
 
 #include <cstdlib>
 #include <string>
@@ -21,12 +22,21 @@
 int main(int argc, char** argv) {
     using namespace ostrivan;
 
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    if (IsStatusCommand(words)) {
+        // A reader builds nothing of the service: no loop, no host, no form.
+        posix::Console console;
+        posix::PosixProcessApi process;
+        posix::PosixStatusPlatform status(console,
+                                          posix::PosixStatusPlatform::FolderFromEnvironment());
+        return RunStatusCommand(words, status, process);
+    }
+
     // First of all, before a signal meant for the loop can end the process.
     posix::EventLoop loop;
     posix::Console console;
 
-    const std::string arguments =
-        posix::ArgumentText(std::vector<std::string>(argv + 1, argv + argc));
+    const std::string arguments = posix::ArgumentText(words);
     // A run of the service checks before anything of its own runs (the timer starts with
     // the runtime below). Registration and the readers touch no process and need neither.
     posix::InstanceLock instance;

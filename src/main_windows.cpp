@@ -11,6 +11,7 @@
 #include "platform/windows/windows_service_host.h"
 #include "platform/windows/windows_status_platform.h"
 #include "shell/frm_service.h"
+#include "status/status_commands.h"
 
 #include <windows.h>
 
@@ -18,6 +19,14 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     using namespace ostrivan;
+
+    const auto words = ArgumentWords(windows::Narrow(windows::ArgumentText(::GetCommandLineW())));
+    if (IsStatusCommand(words)) {
+        // A reader builds nothing of the service: no window, no host, no event source.
+        windows::WindowsProcessApi process;
+        windows::WindowsStatusPlatform status;
+        return RunStatusCommand(words, status, process);
+    }
 
     windows::EventLog eventLog;
     // A run of the service checks before anything of its own runs: the form's timer starts

@@ -39,12 +39,14 @@ named_guid() {
 }
 upgrade_code=$(grep -o 'UpgradeCode="[^"]*"' "$here/o-service.wxs" | cut -d'"' -f2)
 product_code=$(named_guid "$upgrade_code $version")
-package_code=$(named_guid "$version $(sha256sum <"$exe") $(sha256sum <"$here/o-service.wxs")")
+monitoring=("$here/../prometheus/ostrivan.rules.yml" "$here/../nagios/ostrivan.cfg")
+package_code=$(named_guid "$version $(cat "$exe" "$here/o-service.wxs" "${monitoring[@]}" | sha256sum)")
 # wixl finds a file's source relative to the folder it runs in.
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$exe" "$stage/o-service.exe"
-touch -d "@$epoch" "$stage/o-service.exe"
+cp "${monitoring[@]}" "$stage/"
+touch -d "@$epoch" "$stage"/*
 frozen_clock=()
 if command -v faketime >/dev/null 2>&1; then
     frozen_clock=(faketime -f "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')")

@@ -43,6 +43,9 @@ struct ActionRecord {
     std::int64_t firstSeenUtc = 0; // OverdueCheck: seconds since 1970-01-01 00:00 UTC
     // ManagerEnded: false when the ended manager could no longer be opened to read its code.
     bool exitCodeKnown = true;
+    // ManagerEnded: the signal that ended it ("SIGKILL"), where the platform tells; empty
+    // when it exited.
+    std::string exitSignal{};
 
     friend bool operator==(const ActionRecord&, const ActionRecord&) = default;
 };

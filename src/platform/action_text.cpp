@@ -36,23 +36,23 @@ std::string Subject(const ActionRecord& record) {
 std::string_view ReasonName(ActionReason reason) {
     switch (reason) {
     case ActionReason::StartUp:
-        return "start-up";
+        return "start_up";
     case ActionReason::ManagerFirstLaunch:
-        return "manager-first-launch";
+        return "manager_first_launch";
     case ActionReason::ManagerEnded:
-        return "manager-ended";
+        return "manager_ended";
     case ActionReason::ManagerOverCeiling:
-        return "manager-over-ceiling";
+        return "manager_over_ceiling";
     case ActionReason::ShortLivedTool:
-        return "short-lived-tool";
+        return "short_lived_tool";
     case ActionReason::OverdueCheck:
-        return "overdue-check";
+        return "overdue_check";
     case ActionReason::StartupList:
-        return "startup-list";
+        return "startup_list";
     case ActionReason::ShutdownList:
-        return "shutdown-list";
+        return "shutdown_list";
     case ActionReason::StopRequest:
-        return "stop-request";
+        return "stop_request";
     }
     return "unknown";
 }
@@ -64,6 +64,9 @@ std::string ReasonText(const ActionRecord& record) {
     case ActionReason::ManagerFirstLaunch:
         return "first launch of the manager";
     case ActionReason::ManagerEnded:
+        if (!record.exitSignal.empty()) {
+            return "the manager had ended, signal " + record.exitSignal;
+        }
         return record.exitCodeKnown
                    ? "the manager had ended with exit code " + std::to_string(record.exitCode)
                    : std::string("the manager had ended, its exit code unknown");

@@ -7,7 +7,8 @@
 
 namespace ostrivan {
 
-// A short fixed name of the reason, for fields that queries select on: "manager-ended".
+// A short fixed name of the reason, for fields that queries select on, and the one spelling
+// the journal, the status file and the metrics share: "manager_ended".
 std::string_view ReasonName(ActionReason reason);
 
 // The reason in words, with its figures: "the manager had ended with exit code 3".

@@ -27,6 +27,12 @@ public:
     virtual void OnQueryUnload(std::int16_t& cancel) = 0;
 };
 
+// How a program that the runtime launched has ended, as the platform told it.
+struct ProgramEnd {
+    std::uint32_t exitCode = 0;
+    std::string signal; // the signal that ended it ("SIGKILL"); empty when it exited
+};
+
 // The windowing runtime the form lives in.
 class FormRuntime {
 public:
@@ -49,6 +55,13 @@ public:
     virtual ProcessIdentity LaunchProgram(const std::string& programPath,
                                           const std::string& commandLine,
                                           std::int32_t windowStyle) = 0;
+
+    // How `program`, launched here, ended, where the platform collected its end on its own
+    // (and so no other process can read it any more); nothing otherwise, while it runs too.
+    virtual std::optional<ProgramEnd> EndOfLaunched(const ProcessIdentity& program) {
+        static_cast<void>(program);
+        return std::nullopt;
+    }
 
     // The folder of the running executable, without a trailing separator.
     virtual std::string ApplicationFolder() = 0;

@@ -28,7 +28,8 @@ class StatusPlatform {
 public:
     virtual ~StatusPlatform() = default;
 
-    // Seconds since 1970-01-01 00:00 UTC.
+    // Milliseconds since 1970-01-01 00:00 UTC: the clock of FormRuntime::UtcNow, so that the
+    // service and the readers of its status judge time alike.
     virtual std::int64_t UtcNow() = 0;
     // A creation time of ProcessApi::GetProcessCreationTime in UTC seconds.
     virtual std::optional<std::int64_t> CreationTimeUtc(std::uint64_t creationTime) = 0;

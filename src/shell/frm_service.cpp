@@ -1,7 +1,6 @@
 #include "shell/frm_service.h"
 
 #include "platform/event_level.h"
-#include "status/status_commands.h"
 #include "supervisor/loose_permissions.h"
 #include "supervisor/status_text.h"
 
@@ -48,12 +47,8 @@ void frmService::Load() {
         SupervisorState& state = supervisor_.State();
         state.CheckTable.assign(1, CheckRecord{});
         state.IsStopping = false;
-        // A reader's command prints only its own output: nothing on the status line.
         const std::string arguments = runtime_.CommandLineArguments();
         argumentsRead = arguments;
-        if (RunReaderCommand(arguments)) {
-            return;
-        }
         runtime_.SetStatusText(status::kLoading);
 
         if (arguments == "-install") {
@@ -102,24 +97,15 @@ void frmService::EndUnlessServiceRun(std::optional<std::string> arguments) {
     }
 }
 
-bool frmService::RunReaderCommand(const std::string& arguments) {
-    if (arguments == "-status") {
-        runtime_.End(ShowStatus(status_, process_));
-        return true;
-    }
-    if (arguments == "-check") {
-        runtime_.End(RunCheck(status_, process_));
-        return true;
-    }
-    return false;
-}
-
 void frmService::OnStart(HostFlag& success) {
     ReportLoosePermissions();
     if (const auto failure = Attempt([&] { supervisor_.StartWorkers(success); })) {
         ErrorReport(*failure);
     }
-    PublishStatus(kStateRunning);
+    // Running as the host will report it: a start whose first stage failed is none.
+    if (success == kHostTrue) {
+        PublishStatus(kStateRunning);
+    }
 }
 
 void frmService::OnStop() {
@@ -127,14 +113,18 @@ void frmService::OnStop() {
         NTService_.StopPending(milliseconds);
     };
     if (const auto failure = Attempt([&] { supervisor_.StopWorkers(progress); })) {
+        // The process stays, and so do its sweeps: it has not stopped.
         ErrorReport(*failure);
+        return;
     }
     PublishStatus(kStateStopped);
 }
 
 void frmService::OnPause(HostFlag& success) {
+    bool paused = false;
     const auto failure = Attempt([&] {
         runtime_.SetTimerEnabled(false);
+        paused = true;
         // The pause has taken effect once the timer is off: the host must show it paused
         // whatever becomes of the status line and the notice.
         success = kHostTrue;
@@ -144,12 +134,16 @@ void frmService::OnPause(HostFlag& success) {
     if (failure) {
         ErrorReport(*failure);
     }
-    PublishStatus(kStatePaused);
+    if (paused) {
+        PublishStatus(kStatePaused);
+    }
 }
 
 void frmService::OnContinue(HostFlag& success) {
+    bool running = false;
     const auto failure = Attempt([&] {
         runtime_.SetTimerEnabled(true);
+        running = true;
         success = kHostTrue;
         runtime_.SetStatusText(status::kRunning);
         NTService_.WriteEvent(kContinuedKind, event_id::kContinued, "Service continued");
@@ -157,7 +151,9 @@ void frmService::OnContinue(HostFlag& success) {
     if (failure) {
         ErrorReport(*failure);
     }
-    PublishStatus(kStateRunning);
+    if (running) {
+        PublishStatus(kStateRunning);
+    }
 }
 
 void frmService::OnControl(std::int32_t code) {

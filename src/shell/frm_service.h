@@ -27,9 +27,8 @@ class frmService : public ServiceHostEvents, public FormEvents {
 public:
     frmService(ServiceHost& NTService, FormRuntime& runtime, ProcessApi& process,
                PathSecurity& security, ActionLog& log, StatusPlatform& status)
-        : NTService_(NTService), runtime_(runtime), process_(process), security_(security),
-          status_(status), tally_(log, [this] { return status_.UtcNow(); }),
-          supervisor_(process, runtime, tally_),
+        : NTService_(NTService), runtime_(runtime), security_(security), status_(status),
+          tally_(log, [this] { return status_.UtcNow(); }), supervisor_(process, runtime, tally_),
           publisher_(process, status, tally_, kTimerInterval / 1000) {}
 
     // The program's entry: loading the form.
@@ -52,13 +51,10 @@ private:
     void EndUnlessServiceRun(std::optional<std::string> arguments);
     // Warns of every suite path that others may change; the service goes on regardless.
     void ReportLoosePermissions();
-    // "-status" and "-check" read the status and end; false for any other argument text.
-    bool RunReaderCommand(const std::string& arguments);
     void PublishStatus(const char* serviceState);
 
     ServiceHost& NTService_;
     FormRuntime& runtime_;
-    ProcessApi& process_;
     PathSecurity& security_;
     StatusPlatform& status_;
     StatusTally tally_;

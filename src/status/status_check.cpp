@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::int64_t kSilentIntervals = 3;
 constexpr std::int64_t kRecentRelaunch = 3600;
+constexpr std::int64_t kRecentRefusal = 3600;
 constexpr std::size_t kSuiteSize = suite::kLaunchedPrograms.size();
 
 struct Findings {
@@ -18,9 +19,6 @@ struct Findings {
 };
 
 std::size_t ProgramsRunning(const StatusReading& reading) {
-    if (!reading.report) {
-        return 0;
-    }
     return static_cast<std::size_t>(
         std::count_if(reading.report->programs.begin(), reading.report->programs.end(),
                       [&](const ProgramStatus& program) { return StillRuns(reading, program); }));
@@ -36,10 +34,10 @@ bool ManagerRuns(const StatusReading& reading) {
 void JudgeRunningService(const StatusReading& reading, Findings& findings) {
     const StatusReport& report = *reading.report;
     const bool paused = ServicePaused(reading);
-    const std::int64_t sweepAge = SweepAge(reading);
+    const std::int64_t sweepWait = SweepWait(reading);
     if (!paused && report.intervalSeconds > 0 &&
-        sweepAge > kSilentIntervals * report.intervalSeconds) {
-        findings.critical.push_back("no sweep for " + std::to_string(sweepAge) + " s");
+        sweepWait > kSilentIntervals * report.intervalSeconds) {
+        findings.critical.push_back("no sweep for " + std::to_string(sweepWait) + " s");
     }
     if (!ManagerRuns(reading)) {
         findings.critical.push_back("no manager runs");
@@ -59,6 +57,25 @@ void JudgeRunningService(const StatusReading& reading, Findings& findings) {
                                        report.manager.lastReason.value_or("") + ")");
         }
     }
+    if (const auto& refusal = report.lastRefusal) {
+        const std::int64_t age = ReferenceTime(reading) - refusal->utc;
+        if (age < kRecentRefusal) {
+            findings.warning.push_back("termination of " + refusal->program + " (pid " +
+                                       std::to_string(refusal->pid) + ") refused " +
+                                       std::to_string(age) + " s ago (" + refusal->reason + ")");
+        }
+    }
+}
+
+// A plugin's output is read up to its first line end; the "|" would begin performance data.
+std::string OneLine(const std::string& text) {
+    std::string line = text;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r' || c == '|') {
+            c = ' ';
+        }
+    }
+    return line;
 }
 
 std::string Joined(const std::vector<std::string>& parts) {
@@ -69,13 +86,14 @@ std::string Joined(const std::vector<std::string>& parts) {
     return text;
 }
 
+// Figures read from the file only: without one there are none.
 std::string PerformanceData(const StatusReading& reading) {
-    std::string data = "programs_running=" + std::to_string(ProgramsRunning(reading)) + ";;;0;" +
-                       std::to_string(kSuiteSize);
     if (!reading.report) {
-        return data;
+        return "";
     }
     const StatusReport& report = *reading.report;
+    std::string data = " | programs_running=" + std::to_string(ProgramsRunning(reading)) + ";;;0;" +
+                       std::to_string(kSuiteSize);
     data += " sweep_age=" + std::to_string(SweepAge(reading)) + "s;;" +
             std::to_string(kSilentIntervals * report.intervalSeconds) + ";0;";
     data += " manager_relaunches=" + std::to_string(report.manager.relaunches) + "c";
@@ -84,23 +102,35 @@ std::string PerformanceData(const StatusReading& reading) {
     for (const auto& [reason, count] : report.terminations) {
         data += " terminations_" + reason + "=" + std::to_string(count) + "c";
     }
+    std::uint64_t refused = 0;
+    for (const auto& [reason, count] : report.refusals) {
+        refused += count;
+    }
+    data += " terminations_refused=" + std::to_string(refused) + "c";
     return data;
 }
 
-CheckResult Result(int code, const std::string& summary, const StatusReading& reading) {
+std::string Line(int code, const std::string& summary) {
     static constexpr const char* kNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
-    return {code, std::string("OSTRIVAN ") + kNames[code] + " - " + summary + " | " +
-                      PerformanceData(reading)};
+    return std::string("OSTRIVAN ") + kNames[code] + " - " + OneLine(summary);
+}
+
+CheckResult Result(int code, const std::string& summary, const StatusReading& reading) {
+    return {code, Line(code, summary) + PerformanceData(reading)};
 }
 
 } // namespace
+
+CheckResult UnknownCheck(const std::string& reason) {
+    return {kCheckUnknown, Line(kCheckUnknown, reason)};
+}
 
 CheckResult EvaluateCheck(const StatusReading& reading) {
     if (!ServiceRuns(reading)) {
         return Result(kCheckCritical, "the service is not running", reading);
     }
     if (!reading.report) {
-        return Result(kCheckUnknown, "cannot read " + reading.path, reading);
+        return UnknownCheck(reading.problem);
     }
     Findings findings;
     JudgeRunningService(reading, findings);

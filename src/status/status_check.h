@@ -18,5 +18,7 @@ struct CheckResult {
 };
 
 CheckResult EvaluateCheck(const StatusReading& reading);
+// What cannot be judged: "OSTRIVAN UNKNOWN - <reason>", without performance data.
+CheckResult UnknownCheck(const std::string& reason);
 
 } // namespace ostrivan

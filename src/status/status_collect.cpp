@@ -2,6 +2,7 @@
 
 #include "process/process_identity.h"
 #include "process/process_probes.h"
+#include "supervisor/check_clock.h"
 #include "supervisor/suite_programs.h"
 
 namespace ostrivan {
@@ -25,6 +26,7 @@ ProgramStatus Running(std::string_view program, const ProcessIdentity& identity,
     status.name = program;
     status.running = true;
     status.pid = identity.id;
+    status.creationTime = identity.creationTime;
     status.launchedByService = launched != 0 && identity.id == launched;
     status.sinceUtc = platform.CreationTimeUtc(identity.creationTime);
     status.workingSet = GetWorkingSetSize(api, identity);
@@ -70,8 +72,12 @@ StatusReport CollectStatus(const ServiceFacts& facts, const SupervisorState& sta
     StatusReport report;
     report.state = facts.state;
     report.servicePid = platform.OwnProcessId();
+    if (const auto own = IdentifyProcess(api, report.servicePid)) {
+        report.serviceCreationTime = own->creationTime;
+    }
     report.startedUtc = facts.startedUtc;
-    report.writtenUtc = platform.UtcNow();
+    report.runningSinceUtc = facts.runningSinceUtc;
+    report.writtenUtc = UtcSeconds(platform.UtcNow());
     report.lastSweepUtc = facts.lastSweepUtc;
     report.intervalSeconds = facts.intervalSeconds;
 
@@ -105,6 +111,8 @@ StatusReport CollectStatus(const ServiceFacts& facts, const SupervisorState& sta
     }
     report.terminations = tally.Terminations();
     report.stopRequests = StopRequests{tally.AskedToEnd(), tally.EndedWhenAsked()};
+    report.refusals = tally.Refusals();
+    report.lastRefusal = tally.LastRefusal();
     return report;
 }
 

@@ -18,6 +18,7 @@ namespace ostrivan {
 struct ServiceFacts {
     std::string state;
     std::int64_t startedUtc = 0;
+    std::optional<std::int64_t> runningSinceUtc;
     std::optional<std::int64_t> lastSweepUtc;
     std::int64_t intervalSeconds = 0;
 };

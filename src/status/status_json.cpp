@@ -23,6 +23,7 @@ json ProgramJson(const ProgramStatus& program) {
     return {{"name", program.name},
             {"running", program.running},
             {"pid", program.pid},
+            {"creationTime", program.creationTime},
             {"sinceUtc", OrNull(program.sinceUtc)},
             {"workingSetBytes", program.workingSet},
             {"launchedByService", program.launchedByService}};
@@ -33,6 +34,7 @@ ProgramStatus ParseProgram(const json& object) {
     program.name = object.at("name").get<std::string>();
     program.running = object.at("running").get<bool>();
     program.pid = object.at("pid").get<ProcessId>();
+    program.creationTime = object.at("creationTime").get<std::uint64_t>();
     program.sinceUtc = Optional<std::int64_t>(object, "sinceUtc");
     program.workingSet = object.at("workingSetBytes").get<std::uint64_t>();
     program.launchedByService = object.at("launchedByService").get<bool>();
@@ -65,7 +67,9 @@ StatusReport ParseReport(const json& root) {
     const json& service = root.at("service");
     report.state = service.at("state").get<std::string>();
     report.servicePid = service.at("pid").get<ProcessId>();
+    report.serviceCreationTime = service.at("creationTime").get<std::uint64_t>();
     report.startedUtc = service.at("startedUtc").get<std::int64_t>();
+    report.runningSinceUtc = Optional<std::int64_t>(service, "runningSinceUtc");
     report.writtenUtc = service.at("writtenUtc").get<std::int64_t>();
     report.lastSweepUtc = Optional<std::int64_t>(service, "lastSweepUtc");
     report.intervalSeconds = service.at("intervalSeconds").get<std::int64_t>();
@@ -86,7 +90,25 @@ StatusReport ParseReport(const json& root) {
     const json& stop = root.at("stopRequests");
     report.stopRequests = StopRequests{stop.at("asked").get<std::uint64_t>(),
                                        stop.at("endedInTime").get<std::uint64_t>()};
+    const json& refusals = root.at("refusals");
+    report.refusals = refusals.at("byReason").get<std::map<std::string, std::uint64_t>>();
+    if (const json& last = refusals.at("last"); !last.is_null()) {
+        report.lastRefusal = RefusedTermination{
+            last.at("utc").get<std::int64_t>(), last.at("reason").get<std::string>(),
+            last.at("program").get<std::string>(), last.at("pid").get<ProcessId>()};
+    }
     return report;
+}
+
+json RefusalsJson(const StatusReport& report) {
+    json last = nullptr;
+    if (const auto& refusal = report.lastRefusal) {
+        last = {{"utc", refusal->utc},
+                {"reason", refusal->reason},
+                {"program", refusal->program},
+                {"pid", refusal->pid}};
+    }
+    return {{"byReason", report.refusals}, {"last", last}};
 }
 
 } // namespace
@@ -107,22 +129,25 @@ std::string StatusJson(const StatusReport& report) {
                           {"firstSeenUtc", check.firstSeenUtc},
                           {"overdue", check.overdue}});
     }
-    const json root = {
-        {"version", report.version},
-        {"service",
-         {{"state", report.state},
-          {"pid", report.servicePid},
-          {"startedUtc", report.startedUtc},
-          {"writtenUtc", report.writtenUtc},
-          {"lastSweepUtc", OrNull(report.lastSweepUtc)},
-          {"intervalSeconds", report.intervalSeconds}}},
-        {"programs", programs},
-        {"manager", ManagerJson(report.manager)},
-        {"pendingTools", tools},
-        {"checks", checks},
-        {"terminations", report.terminations},
-        {"stopRequests",
-         {{"asked", report.stopRequests.asked}, {"endedInTime", report.stopRequests.endedInTime}}}};
+    const json root = {{"version", report.version},
+                       {"service",
+                        {{"state", report.state},
+                         {"pid", report.servicePid},
+                         {"creationTime", report.serviceCreationTime},
+                         {"startedUtc", report.startedUtc},
+                         {"runningSinceUtc", OrNull(report.runningSinceUtc)},
+                         {"writtenUtc", report.writtenUtc},
+                         {"lastSweepUtc", OrNull(report.lastSweepUtc)},
+                         {"intervalSeconds", report.intervalSeconds}}},
+                       {"programs", programs},
+                       {"manager", ManagerJson(report.manager)},
+                       {"pendingTools", tools},
+                       {"checks", checks},
+                       {"terminations", report.terminations},
+                       {"stopRequests",
+                        {{"asked", report.stopRequests.asked},
+                         {"endedInTime", report.stopRequests.endedInTime}}},
+                       {"refusals", RefusalsJson(report)}};
     // Names come from the process table: bytes that are not UTF-8 are replaced, not fatal.
     return root.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

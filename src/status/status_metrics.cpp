@@ -56,6 +56,12 @@ void ServiceFamilies(Exposition& out, const StatusReport& report) {
     out.Sample(report.state == kStatePaused ? 1 : 0);
     out.Family("ostrivan_start_time_seconds", "gauge", "When the service started, in Unix time.");
     out.Sample(report.startedUtc);
+    if (report.runningSinceUtc) {
+        out.Family("ostrivan_running_since_timestamp_seconds", "gauge",
+                   "When the service last became running (its start or a continue), in Unix "
+                   "time: sweeps are due from then on.");
+        out.Sample(*report.runningSinceUtc);
+    }
     out.Family("ostrivan_status_written_timestamp_seconds", "gauge",
                "When the service last wrote its status, in Unix time.");
     out.Sample(report.writtenUtc);
@@ -142,6 +148,11 @@ void SweepFamilies(Exposition& out, const StatusReport& report) {
     out.Family("ostrivan_stop_requests_ended_total", "counter",
                "Suite programs that ended when asked, within the grace period, unterminated.");
     out.Sample(Signed(report.stopRequests.endedInTime));
+    out.Family("ostrivan_terminations_refused_total", "counter",
+               "Terminations the system refused the service since it started, by reason.");
+    for (const auto& [reason, count] : report.refusals) {
+        out.Sample("reason", reason, Signed(count));
+    }
 }
 
 } // namespace

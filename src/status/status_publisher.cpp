@@ -2,6 +2,7 @@
 
 #include "status/status_json.h"
 #include "status/status_metrics.h"
+#include "supervisor/check_clock.h"
 
 #include <new>
 
@@ -11,12 +12,16 @@ StatusPublisher::StatusPublisher(ProcessApi& api, StatusPlatform& platform,
                                  const StatusTally& tally, std::int64_t intervalSeconds)
     : api_(api), platform_(platform), tally_(tally) {
     facts_.state = kStateStarting;
-    facts_.startedUtc = platform_.UtcNow();
+    facts_.startedUtc = UtcSeconds(platform_.UtcNow());
     facts_.intervalSeconds = intervalSeconds;
 }
 
 std::optional<Failure> StatusPublisher::Publish(const std::string& serviceState,
                                                 const SupervisorState& state) {
+    if (serviceState == kStateRunning && facts_.state != kStateRunning) {
+        // Sweeps are due an interval from here on, not from before a pause.
+        facts_.runningSinceUtc = UtcSeconds(platform_.UtcNow());
+    }
     facts_.state = serviceState;
     return Write(state, [this] { return TakeProcessSnapshot(api_); });
 }
@@ -24,7 +29,7 @@ std::optional<Failure> StatusPublisher::Publish(const std::string& serviceState,
 std::optional<Failure>
 StatusPublisher::PublishSweep(const SupervisorState& state,
                               const std::optional<std::vector<ProcessEntry>>& snapshot) {
-    facts_.lastSweepUtc = platform_.UtcNow();
+    facts_.lastSweepUtc = UtcSeconds(platform_.UtcNow());
     if (!snapshot) {
         return Write(state, [this] { return TakeProcessSnapshot(api_); });
     }

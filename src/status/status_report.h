@@ -23,6 +23,8 @@ struct ProgramStatus {
     std::string name;
     bool running = false;
     ProcessId pid = 0;
+    // With the pid it names the process for good, for readers that cannot see its name.
+    std::uint64_t creationTime = 0;
     std::optional<std::int64_t> sinceUtc;
     std::uint64_t workingSet = 0;
     bool launchedByService = false;
@@ -57,12 +59,24 @@ struct StopRequests {
     std::uint64_t endedInTime = 0;
 };
 
+// The last termination the platform refused.
+struct RefusedTermination {
+    std::int64_t utc = 0;
+    std::string reason;
+    std::string program;
+    ProcessId pid = 0;
+};
+
 // Everything the status file holds. Times are seconds since 1970-01-01 00:00 UTC.
 struct StatusReport {
     int version = kStatusVersion;
     std::string state = kStateStarting;
     ProcessId servicePid = 0;
+    std::uint64_t serviceCreationTime = 0;
     std::int64_t startedUtc = 0;
+    // When the service last became running (its start, or a continue): sweeps are due from
+    // then on.
+    std::optional<std::int64_t> runningSinceUtc;
     std::int64_t writtenUtc = 0;
     std::optional<std::int64_t> lastSweepUtc;
     std::int64_t intervalSeconds = 0;
@@ -73,6 +87,9 @@ struct StatusReport {
     // Terminations since start, by reason.
     std::map<std::string, std::uint64_t> terminations;
     StopRequests stopRequests;
+    // Terminations the platform refused since start, by reason, and the last of them.
+    std::map<std::string, std::uint64_t> refusals;
+    std::optional<RefusedTermination> lastRefusal;
 };
 
 } // namespace ostrivan

@@ -91,6 +91,14 @@ std::string Details(const StatusReading& reading) {
     for (const auto& [reason, count] : report.terminations) {
         text += " " + reason + " " + std::to_string(count);
     }
+    text += "\nRefused since start:";
+    for (const auto& [reason, count] : report.refusals) {
+        text += " " + reason + " " + std::to_string(count);
+    }
+    if (const auto& refusal = report.lastRefusal) {
+        text += "; last " + refusal->program + " (pid " + std::to_string(refusal->pid) + "), " +
+                Duration(now - refusal->utc) + " ago";
+    }
     return text + "\n";
 }
 
@@ -100,7 +108,7 @@ StatusTable FormatStatusTable(const StatusReading& reading) {
     StatusTable table;
     table.text = ServiceLine(reading);
     if (!reading.report) {
-        table.text += "Status file: cannot read " + reading.path + "\n";
+        table.text += "Status file: " + reading.problem + "\n";
         const bool stopped = reading.service.state == ServiceView::Stopped ||
                              reading.service.state == ServiceView::NotInstalled;
         table.code = stopped ? kStatusNotRunning : kStatusUnknown;

@@ -1,8 +1,8 @@
 #include "status/status_tally.h"
 
 #include "platform/action_text.h"
+#include "supervisor/check_clock.h"
 
-#include <algorithm>
 #include <array>
 #include <exception>
 
@@ -15,17 +15,11 @@ constexpr std::array kTerminationReasons = {
 
 } // namespace
 
-std::string ReasonKey(ActionReason reason) {
-    // The journal's name of the reason, spelt as a key and label value: "short_lived_tool".
-    std::string key(ReasonName(reason));
-    std::replace(key.begin(), key.end(), '-', '_');
-    return key;
-}
-
 StatusTally::StatusTally(ActionLog& next, std::function<std::int64_t()> utcNow)
     : next_(next), utcNow_(std::move(utcNow)) {
     for (const auto reason : kTerminationReasons) {
-        terminations_[ReasonKey(reason)] = 0;
+        terminations_[std::string(ReasonName(reason))] = 0;
+        refusals_[std::string(ReasonName(reason))] = 0;
     }
 }
 
@@ -45,7 +39,13 @@ void StatusTally::Record(const ActionRecord& record) noexcept {
 
 void StatusTally::Count(const ActionRecord& record) {
     if (record.action == Action::Terminated) {
-        ++terminations_[ReasonKey(record.reason)];
+        ++terminations_[std::string(ReasonName(record.reason))];
+    }
+    if (record.action == Action::TerminationRefused) {
+        ++refusals_[std::string(ReasonName(record.reason))];
+        lastRefusal_ =
+            RefusedTermination{UtcSeconds(utcNow_()), std::string(ReasonName(record.reason)),
+                               record.program, record.pid};
     }
     askedToEnd_ += record.action == Action::AskedToEnd ? 1 : 0;
     endedWhenAsked_ += record.action == Action::EndedWhenAsked ? 1 : 0;
@@ -55,8 +55,8 @@ void StatusTally::Count(const ActionRecord& record) {
     launched_[record.program] = record.pid;
     if (IsRelaunch(record)) {
         ++relaunches_;
-        lastReason_ = ReasonKey(record.reason);
-        lastRelaunchUtc_ = utcNow_();
+        lastReason_ = std::string(ReasonName(record.reason));
+        lastRelaunchUtc_ = UtcSeconds(utcNow_());
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/action_log.h"
+#include "status/status_report.h"
 
 #include <cstdint>
 #include <functional>
@@ -10,13 +11,11 @@
 
 namespace ostrivan {
 
-// The snake-case name of a reason, as the status file and the metrics write it.
-std::string ReasonKey(ActionReason reason);
-
 // Counts what the supervision code records, then hands each record on to the platform's
 // log unchanged.
 class StatusTally final : public ActionLog {
 public:
+    // `utcNow`: StatusPlatform::UtcNow, in milliseconds.
     StatusTally(ActionLog& next, std::function<std::int64_t()> utcNow);
 
     void Record(const ActionRecord& record) noexcept override;
@@ -29,6 +28,9 @@ public:
 
     // Every reason a termination can have, counted from 0.
     const std::map<std::string, std::uint64_t>& Terminations() const { return terminations_; }
+    // Terminations the platform refused, by the same reasons, and the last of them.
+    const std::map<std::string, std::uint64_t>& Refusals() const { return refusals_; }
+    const std::optional<RefusedTermination>& LastRefusal() const { return lastRefusal_; }
     std::uint64_t ManagerRelaunches() const { return relaunches_; }
     // Programs asked to end at a stop, and those of them that ended within the grace period.
     std::uint64_t AskedToEnd() const { return askedToEnd_; }
@@ -44,6 +46,8 @@ private:
     ActionLog& next_;
     std::function<std::int64_t()> utcNow_;
     std::map<std::string, std::uint64_t> terminations_;
+    std::map<std::string, std::uint64_t> refusals_;
+    std::optional<RefusedTermination> lastRefusal_;
     std::uint64_t relaunches_ = 0;
     std::uint64_t askedToEnd_ = 0;
     std::uint64_t endedWhenAsked_ = 0;

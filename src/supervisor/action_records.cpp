@@ -2,6 +2,7 @@
 
 #include "process/kill_app.h"
 #include "process/launch.h"
+#include "process/process_probes.h"
 #include "supervisor/suite_path.h"
 
 namespace ostrivan {
@@ -36,6 +37,19 @@ std::vector<ActionRecord> Supervisor::KillAppRecorded(std::string_view target,
         records.push_back(Record(outcome, reason, name, id));
     });
     return records;
+}
+
+void Supervisor::NoteManagerEnd(ActionRecord& record) {
+    // The end the platform collected itself is the one that is known: once collected, the
+    // process can no longer be asked.
+    if (const auto end = runtime_.EndOfLaunched(state_.ManagerPid)) {
+        record.exitCode = end->exitCode;
+        record.exitSignal = end->signal;
+        return;
+    }
+    const auto code = ReadExitCode(process_, state_.ManagerPid);
+    record.exitCode = code.value_or(0);
+    record.exitCodeKnown = code.has_value();
 }
 
 } // namespace ostrivan

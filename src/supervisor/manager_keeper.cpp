@@ -23,9 +23,7 @@ void Supervisor::KeepManagerAlive() {
     if (state_.ManagerPid.id != 0) {
         if (!ProcessRunning(process_, state_.ManagerPid)) {
             why.reason = ActionReason::ManagerEnded;
-            const auto code = ReadExitCode(process_, state_.ManagerPid);
-            why.exitCode = code.value_or(0);
-            why.exitCodeKnown = code.has_value();
+            NoteManagerEnd(why);
         } else {
             const std::uint64_t workingSet = GetWorkingSetSize(process_, state_.ManagerPid);
             if (workingSet <= suite::kManagerCeiling) {

@@ -49,6 +49,8 @@ private:
     // Launches a program of the suite's folder and records it with the reason in `record`.
     ProcessIdentity LaunchRecorded(std::string_view program, std::string_view arguments,
                                    ActionRecord record);
+    // How the ended manager ended, into the relaunch's record.
+    void NoteManagerEnd(ActionRecord& record);
     // Terminates the manager over its ceiling (`record` holds the reason), records it and
     // waits a moment for its end; true once it has ended.
     bool EndManager(ActionRecord record);

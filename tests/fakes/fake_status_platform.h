@@ -15,16 +15,18 @@ public:
     void KeepFolder(bool keep) { keepFolder_ = keep; }
     void FailWrites(bool fail) { failWrites_ = fail; }
     const std::optional<std::string>& Status() const { return status_; }
+    const std::string& Metrics() const { return metrics_; }
 
-    std::int64_t UtcNow() override { return runtime_.UtcMilliseconds() / 1000; }
+    std::int64_t UtcNow() override { return runtime_.UtcMilliseconds(); }
     std::optional<std::int64_t> CreationTimeUtc(std::uint64_t) override { return std::nullopt; }
     ProcessId OwnProcessId() override { return 4242; }
     bool HasStatusFolder() override { return keepFolder_; }
-    void Publish(const std::string& status, const std::string&) override {
+    void Publish(const std::string& status, const std::string& metrics) override {
         if (failWrites_) {
             throw Failure(5, "Access is denied");
         }
         status_ = status;
+        metrics_ = metrics;
     }
     std::optional<std::string> ReadStatus() override { return status_; }
     std::string StatusPath() override { return "status.json"; }
@@ -36,6 +38,7 @@ private:
     bool keepFolder_ = false;
     bool failWrites_ = false;
     std::optional<std::string> status_;
+    std::string metrics_;
 };
 
 } // namespace ostrivan::fakes

@@ -1,3 +1,4 @@
+#include "platform/posix/action_journal.h"
 #include "platform/posix/event_log.h"
 #include "platform/posix/unit_file.h"
 
@@ -45,6 +46,7 @@ TEST(UnitFile, DescribesANotifyServiceThatEndsItsOwnSuiteAndIsRestartedAfterAFai
         "[Service]\n"
         "Type=notify\n"
         "ExecStart=\"/opt/ostrivan/o-service\"\n"
+        "ExecStopPost=-\"/opt/ostrivan/o-service\" -stopped\n"
         "KillMode=mixed\n"
         "TimeoutStopSec=30\n"
         "Restart=on-failure\n"
@@ -137,6 +139,14 @@ TEST(EventLogPriority, FollowsWhatTheEntryMeans) {
     EXPECT_EQ(SyslogPriority(2, 3), LOG_WARNING);
     EXPECT_EQ(SyslogPriority(16, 3), LOG_WARNING); // audit failure
     EXPECT_EQ(SyslogPriority(0, 7), LOG_INFO);
+    // The journal's records, by what they tell: priority and message id as documented.
+    ActionRecord record;
+    record.action = Action::TerminationRefused;
+    EXPECT_EQ(JournalPriority(record), LOG_WARNING);
+    EXPECT_EQ(MessageId(record), "d907caf2921142fba292322d4778cd75");
+    record.action = Action::Terminated;
+    EXPECT_EQ(JournalPriority(record), LOG_INFO);
+    EXPECT_EQ(MessageId(record), "cbcbc2df78684db4b4f1cd20ea53e0e2");
 }
 
 } // namespace

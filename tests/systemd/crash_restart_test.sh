@@ -104,14 +104,14 @@ OLD_SUITE=$(suite_pids)
 pass "running as $OLD_MAIN with its suite: $OLD_SUITE"
 
 relaunches() { ct journalctl -b -u ostrivan MESSAGE_ID=5671f2af7e794f05817423a701fabbc6 -o json |
-    grep -F '"OSTRIVAN_REASON":"manager-ended"'; }
+    grep -F '"OSTRIVAN_REASON":"manager_ended"'; }
 ct sh -c "kill -KILL $(pids_of vantorelle_manager.exe)"
 poll 30 eval 'relaunches >/dev/null' || fail "no relaunch of the killed manager under its message id"
 entry=$(relaunches | tail -n 1)
 poll 30 one_suite || fail "no single manager after the relaunch: $(suite_pids)"
 NEW_MANAGER=$(pids_of vantorelle_manager.exe)
 for field in '"OSTRIVAN_PROGRAM":"vantorelle_manager.exe"' "\"OSTRIVAN_PROGRAM_PID\":\"$NEW_MANAGER\"" \
-             '"PRIORITY":"5"' "\"_PID\":\"$OLD_MAIN\""; do
+             '"PRIORITY":"5"' "\"_PID\":\"$OLD_MAIN\"" '"OSTRIVAN_EXIT_SIGNAL":"SIGKILL"'; do
     grep -qF -- "$field" <<<"$entry" || fail "the relaunch entry lacks $field: $entry"
 done
 grep -qF '"OSTRIVAN_EXIT_CODE":"0"' <<<"$entry" && fail "the relaunch claims exit code 0 for a killed manager: $entry"

@@ -60,8 +60,8 @@ old_deb=$work/old/ostrivan-service_${older}_amd64.deb
 echo "BENCH: package size $(stat -c %s "$deb") bytes"
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort | tr '\n' ' ')
-check "the package holds o-service, its copyright, changelog and lintian override only" \
-    [ "$contents" = "./opt/ostrivan/o-service ./usr/share/doc/ostrivan-service/changelog.gz ./usr/share/doc/ostrivan-service/copyright ./usr/share/lintian/overrides/ostrivan-service " ]
+check "the package holds o-service, its copyright, changelog, lintian override, alert rules and engine definitions only" \
+    [ "$contents" = "./opt/ostrivan/o-service ./usr/share/doc/ostrivan-service/changelog.gz ./usr/share/doc/ostrivan-service/copyright ./usr/share/lintian/overrides/ostrivan-service ./usr/share/ostrivan-service/ostrivan.cfg ./usr/share/ostrivan-service/ostrivan.rules.yml " ]
 
 lintian_output=$(lintian --display-info "$deb" 2>&1 | grep -v 'running with root privileges' || true)
 echo "lintian:"
@@ -130,6 +130,7 @@ nothing_left() {
     ct test ! -e "$unit" && ct test ! -e "$parameters" &&
         ct test ! -L /etc/systemd/system/multi-user.target.wants/ostrivan.service &&
         ct test ! -e /opt/ostrivan/o-service && ct test ! -e /usr/share/doc/ostrivan-service &&
+        ct test ! -e /usr/share/ostrivan-service &&
         [ -z "$(ct systemctl list-unit-files --no-legend ostrivan.service)" ] &&
         ! ct dpkg -s ostrivan-service >/dev/null 2>&1
 }

@@ -77,6 +77,9 @@ TEST_F(SupervisorTest, EveryActionIsRecordedWithItsReason) {
          {"short_lived_tool", "overdue_check", "startup_list", "manager_over_ceiling"}) {
         EXPECT_EQ(status["terminations"][reason], 1) << reason;
     }
+    // The stubborn tool, refused by each sweep after the first.
+    EXPECT_EQ(status["refusals"]["byReason"]["short_lived_tool"], 4);
+    EXPECT_EQ(status["refusals"]["last"]["pid"], rule);
 }
 
 TEST_F(SupervisorTest, ASweepThatFailsStillEndsInTheActionLog) {

@@ -10,6 +10,7 @@ namespace {
 
 using fakes::EventLogEntry;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 constexpr const char* kQuestion =
@@ -28,6 +29,7 @@ protected:
 // --- pause and continue
 
 TEST_F(HandlerTest, PauseStopsTheTimerShowsPausedAndWritesTheNotice) {
+    s.status.KeepFolder(true);
     HostFlag success = kHostFalse;
 
     s.form.OnPause(success);
@@ -39,6 +41,8 @@ TEST_F(HandlerTest, PauseStopsTheTimerShowsPausedAndWritesTheNotice) {
     EXPECT_EQ(success, kHostTrue);
     EXPECT_FALSE(s.runtime.TimerEnabled());
     EXPECT_FALSE(s.runtime.FireTimer()) << "no sweep while paused";
+    EXPECT_THAT(s.status.Metrics(), HasSubstr("\nostrivan_up 1\n"));
+    EXPECT_THAT(s.status.Metrics(), HasSubstr("\nostrivan_paused 1\n"));
 }
 
 // The host shows the service paused exactly while the timer is off.
@@ -54,6 +58,7 @@ TEST_F(HandlerTest, PauseWhoseNoticeFailsIsStillAPause) {
 }
 
 TEST_F(HandlerTest, PauseThatCannotStopTheTimerChangesNothingElse) {
+    s.status.KeepFolder(true);
     s.runtime.Faults().Fail("SetTimerEnabled");
     HostFlag success = kHostFalse;
 
@@ -63,9 +68,11 @@ TEST_F(HandlerTest, PauseThatCannotStopTheTimerChangesNothingElse) {
     EXPECT_EQ(s.runtime.StatusText(), status::kLoading);
     EXPECT_THAT(s.host.Events(),
                 ElementsAre(EventLogEntry{109, 1, "[440] SetTimerEnabled failed"}));
+    EXPECT_FALSE(s.status.Status()) << "a pause not reached is not published";
 }
 
 TEST_F(HandlerTest, ContinueStartsTheTimerShowsRunningSetsTheFlagThenWritesTheNotice) {
+    s.status.KeepFolder(true);
     HostFlag paused = kHostFalse;
     s.form.OnPause(paused);
     s.log.Clear();
@@ -80,6 +87,7 @@ TEST_F(HandlerTest, ContinueStartsTheTimerShowsRunningSetsTheFlagThenWritesTheNo
     EXPECT_EQ(success, kHostTrue);
     EXPECT_TRUE(s.runtime.TimerEnabled());
     EXPECT_EQ(s.runtime.TimerInterval(), 60000u);
+    EXPECT_THAT(s.status.Metrics(), HasSubstr("\nostrivan_paused 0\n"));
 }
 
 TEST_F(HandlerTest, ContinueWhoseNoticeFailsHasAlreadySetTheFlag) {

@@ -161,6 +161,7 @@ TEST_F(ShutdownTest, ShowsStoppedFirstAndUnloadsAfterTheLastSnapshot) {
 }
 
 TEST_F(ShutdownTest, MatchesOnlyTheEndOfTheNameInAnyCase) {
+    s.status.KeepFolder(true);
     const ProcessId prefixed = s.processes.Add("Old-O-Alerts.EXE");
     const ProcessId upper = s.processes.Add("VANTORELLE_MANAGER.EXE");
     const ProcessId cutSecurity = s.processes.Add("vantorelle_secu");
@@ -174,6 +175,7 @@ TEST_F(ShutdownTest, MatchesOnlyTheEndOfTheNameInAnyCase) {
     EXPECT_TRUE(s.processes.IsRunning(cutSecurity)) << "no 15-character entry for it";
     EXPECT_TRUE(s.processes.IsRunning(extended));
     EXPECT_TRUE(s.processes.IsRunning(unrelated));
+    EXPECT_THAT(s.status.Metrics(), ::testing::HasSubstr("\nostrivan_up 0\n"));
 }
 
 TEST_F(ShutdownTest, ProcessesThatCannotBeTerminatedDoNotStopTheSequence) {
@@ -192,6 +194,7 @@ TEST_F(ShutdownTest, ProcessesThatCannotBeTerminatedDoNotStopTheSequence) {
 }
 
 TEST_F(ShutdownTest, FailureShowingTheStatusLeavesTheFormAsking) {
+    s.status.KeepFolder(true);
     const ProcessId alerts = s.processes.Add("o-alerts.exe");
     s.runtime.Faults().Fail("SetStatusText", 1);
 
@@ -203,6 +206,7 @@ TEST_F(ShutdownTest, FailureShowingTheStatusLeavesTheFormAsking) {
     EXPECT_EQ(s.processes.Calls("CreateToolhelp32Snapshot"), 0);
     EXPECT_TRUE(s.processes.IsRunning(alerts));
     EXPECT_EQ(s.runtime.UnloadRequests(), 0);
+    EXPECT_FALSE(s.status.Status()) << "a stop that failed is not published";
 
     EXPECT_FALSE(s.runtime.CloseWindow());
     EXPECT_EQ(s.runtime.MessageBoxes().size(), 1u) << "closing the window still asks";

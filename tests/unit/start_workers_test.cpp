@@ -89,11 +89,13 @@ TEST_F(StartWorkersTest, ProgramsThatCannotBeLaunchedAreShownAndTheRestIsStarted
 
 TEST_F(StartWorkersTest, StatusThatCannotBeShownIsReportedAndLeavesTheFlag) {
     s.runtime.Faults().Fail("SetStatusText", 1);
+    s.status.KeepFolder(true);
     EXPECT_EQ(Start(), 0);
     ASSERT_EQ(Events().size(), 1u);
     EXPECT_EQ(Events()[0].kind, 109);
     EXPECT_EQ(Events()[0].id, 1);
     EXPECT_TRUE(s.runtime.Launches().empty());
+    EXPECT_FALSE(s.status.Status()) << "a start the host reports failed is not published";
 }
 
 TEST_F(StartWorkersTest, SecondStartAddsFrontProgramsButKeepsTheRunningManager) {

@@ -1,6 +1,7 @@
 #include "supervisor_fixture.h"
 
 #include "status/status_check.h"
+#include "status/status_json.h"
 #include "status/status_table.h"
 
 #include <gmock/gmock.h>
@@ -27,6 +28,11 @@ TEST_F(SupervisorTest, StatusFileHoldsTheSweepsSnapshotAndTablesAndAFailedWriteI
     Tick();
     EXPECT_EQ(Snapshots(), snapshots + 1); // the status reuses the sweep's own snapshot
     const json status = json::parse(s.status.Status().value());
+    // Read back as the readers read it: nothing written is lost on the way.
+    const auto report = ParseStatusJson(s.status.Status().value());
+    ASSERT_TRUE(report);
+    EXPECT_EQ(StatusJson(*report), s.status.Status().value());
+    EXPECT_EQ(report->manager.pid, manager);
     EXPECT_EQ(status["programs"][3]["pid"], manager);
     EXPECT_EQ(status["manager"]["workingSetBytes"], 123'456'789);
     EXPECT_EQ(status["pendingTools"],
@@ -34,7 +40,7 @@ TEST_F(SupervisorTest, StatusFileHoldsTheSweepsSnapshotAndTablesAndAFailedWriteI
     EXPECT_EQ(status["checks"],
               json::parse(R"([{"pid":)" + std::to_string(check) +
                           R"(,"name":"disk_check.exe","firstSeenUtc":)" +
-                          std::to_string(s.status.UtcNow()) + R"(,"overdue":false}])"));
+                          std::to_string(s.status.UtcNow() / 1000) + R"(,"overdue":false}])"));
 
     for (const bool fail : {true, true, false, true}) {
         s.status.FailWrites(fail);
@@ -58,12 +64,16 @@ StatusReading HealthyReading() {
     report.writtenUtc = kNow - 30;
     report.lastSweepUtc = kNow - 30;
     report.intervalSeconds = 60;
+    report.runningSinceUtc = kNow - 3600;
     report.manager = {104, 50'000'000, 262'144'000, 0, std::nullopt, std::nullopt};
     report.terminations = {{"short_lived_tool", 2}};
+    report.refusals = {{"short_lived_tool", 0}};
     for (std::size_t i = 0; i < kSuiteFolder.size(); ++i) {
         const auto pid = static_cast<ProcessId>(101 + i);
-        report.programs.push_back({kSuiteFolder[i], true, pid, kNow - 600, 1'000'000, true});
+        report.programs.push_back(
+            {kSuiteFolder[i], true, pid, 5000 + i, kNow - 600, 1'000'000, true});
         reading.processes.push_back({pid, kSuiteFolder[i]});
+        reading.creationTimes[pid] = 5000 + i;
     }
     reading.processes.push_back({7, "o-service.exe"});
     reading.report = report;
@@ -72,6 +82,16 @@ StatusReading HealthyReading() {
 
 void RemoveProcess(StatusReading& r, ProcessId pid) {
     std::erase_if(r.processes, [pid](const ProcessEntry& e) { return e.ProcessId == pid; });
+    r.creationTimes.erase(pid);
+}
+
+// What an account other than the service's reads: no creation times, and the kernel's
+// 15-character names.
+void ReadUnprivileged(StatusReading& r) {
+    r.creationTimes.clear();
+    for (auto& entry : r.processes) {
+        entry.Name = entry.Name.substr(0, 15);
+    }
 }
 
 struct ReadingCase {
@@ -89,6 +109,8 @@ TEST_P(StatusRules, GiveTheCheckAndStatusCodes) {
     const CheckResult check = EvaluateCheck(reading);
     EXPECT_EQ(check.code, GetParam().check) << check.line;
     EXPECT_THAT(check.line, HasSubstr(GetParam().text));
+    EXPECT_EQ(check.line.find('|') != std::string::npos, reading.report.has_value())
+        << "performance data only with figures read from the file: " << check.line;
     EXPECT_EQ(FormatStatusTable(reading).code, GetParam().status);
 }
 
@@ -99,10 +121,36 @@ INSTANTIATE_TEST_SUITE_P(
             [](StatusReading&) {}, kCheckOk,
             "OSTRIVAN OK - 5/5 programs running, last sweep 30 s ago | programs_running=5;;;"
             "0;5 sweep_age=30s;;180;0; manager_relaunches=0c manager_working_set=50000000B;;"
-            "262144000;0; terminations_short_lived_tool=2c",
+            "262144000;0; terminations_short_lived_tool=2c terminations_refused=0c",
             kStatusRunning},
-        ReadingCase{[](StatusReading& r) { r.report.reset(); }, kCheckUnknown,
-                    "UNKNOWN - cannot read status.json", kStatusUnknown},
+        ReadingCase{[](StatusReading& r) {
+                        r.report.reset();
+                        r.problem = "cannot read status.json";
+                    },
+                    kCheckUnknown, "OSTRIVAN UNKNOWN - cannot read status.json", kStatusUnknown},
+        ReadingCase{ReadUnprivileged, kCheckOk, "OK - 5/5 programs running", kStatusRunning},
+        ReadingCase{[](StatusReading& r) {
+                        ReadUnprivileged(r);
+                        r.processes[3].Name = "vantorelle_snmp"; // another program's pid now
+                    },
+                    kCheckCritical, "no manager runs", kStatusRunning},
+        ReadingCase{[](StatusReading& r) { r.creationTimes[104] = 1; }, kCheckCritical,
+                    "no manager runs", kStatusRunning}, // its pid reused: the name is no proof
+        ReadingCase{[](StatusReading& r) {
+                        r.report->lastSweepUtc = kNow - 5000; // a pause of over an hour
+                        r.report->runningSinceUtc = kNow - 5; // continued just now
+                    },
+                    kCheckOk, "OK - 5/5 programs running, last sweep 5000 s ago", kStatusRunning},
+        ReadingCase{
+            [](StatusReading& r) {
+                r.report->refusals["short_lived_tool"] = 1;
+                r.report->lastRefusal = {kNow - 120, "short_lived_tool", "klaxo_msn.exe", 812};
+            },
+            kCheckWarning,
+            "WARNING - termination of klaxo_msn.exe (pid 812) refused 120 s ago "
+            "(short_lived_tool) | ",
+            kStatusRunning},
+
         ReadingCase{[](StatusReading& r) {
                         r.report->state = kStatePaused;
                         r.report->lastSweepUtc = kNow - 5000;

@@ -265,11 +265,27 @@ for row in "Service: running \(service control manager: RUNNING\), pid $SERVICE_
     tr -d '\r' <"$WORK/out.txt" | grep -qxE "$row" || fail "-status printed no line \"$row\": $(cat "$WORK/out.txt")"
 done
 pass "-status prints its table to the file it was started with"
+# As a user redirects it in cmd, where a blank is left before the ">": through a batch file,
+# as Wine's cmd /c mangles a quoted path handed over from here.
+printf '"%s" -status > C:\\status.txt\r\n' "$SERVICE_EXE" >"$C_DRIVE/status.bat"
+wine cmd /c 'C:\status.bat' >/dev/null 2>&1 || true
+tr -d '\r' <"$C_DRIVE/status.txt" | grep -qxE "vantorelle_manager.exe +running +$MANAGER_PID .*" ||
+    fail "cmd's redirection got no -status table: $(cat "$C_DRIVE/status.txt")"
+pass "cmd /c \"o-service.exe -status > C:\\status.txt\" holds the table"
 
 log "pause and continue"
+# An exporter reading the metrics holds the file open, shared for reading and writing only.
+wine 'C:\svctool.exe' hold 'C:\ProgramData\Ostrivan\ostrivan.prom' 15000 >"$WORK/hold.out" 2>&1 &
+holder=$!
+poll 30 grep -q held "$WORK/hold.out" || fail "could not hold ostrivan.prom open: $(cat "$WORK/hold.out")"
 expect_eq "pause is passed on" PAUSE_PENDING "$(tool control Ostrivan 2)"
 tool wait Ostrivan PAUSED 30000 >/dev/null || fail "the service never reached PAUSED"
 pass "the manager sees PAUSED"
+poll 10 grep -qx 'ostrivan_paused 1' "${STATUS_JSON%/*}/ostrivan.prom" ||
+    fail "the metrics were not replaced while an exporter held them: $(grep -F 'Cannot replace' "$EVENTS" || true)"
+kill -0 "$holder" 2>/dev/null || fail "the exporter's hold ended before the check"
+pass "the metrics are replaced while an exporter holds the old file open"
+wait "$holder" || true
 label=$(tool waitlabel "$CAPTION" "Configuration Service Paused" 30000) || fail "label: $label"
 pass "status label reads \"$label\""
 poll 30 event_logged 'L"Service paused"' || fail "no \"Service paused\" entry"

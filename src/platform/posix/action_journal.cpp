@@ -116,7 +116,9 @@ bool ActionJournal::Send(const ActionRecord& record, const std::string& text) {
         "OSTRIVAN_PROGRAM=" + record.program,
         "OSTRIVAN_PROGRAM_PID=" + std::to_string(record.pid),
     };
-    if (record.reason == ActionReason::ManagerEnded && record.exitCodeKnown) {
+    if (record.reason == ActionReason::ManagerEnded && !record.exitSignal.empty()) {
+        fields.push_back("OSTRIVAN_EXIT_SIGNAL=" + record.exitSignal);
+    } else if (record.reason == ActionReason::ManagerEnded && record.exitCodeKnown) {
         fields.push_back("OSTRIVAN_EXIT_CODE=" + std::to_string(record.exitCode));
     }
     if (record.reason == ActionReason::ManagerOverCeiling) {

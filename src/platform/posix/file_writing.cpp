@@ -3,10 +3,11 @@
 #include "platform/posix/unique_fd.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 
 namespace ostrivan::posix {
 namespace {
@@ -56,13 +57,17 @@ int CreateNewFile(const std::string& path, std::string_view content) {
 }
 
 int ReplaceFile(const std::string& path, std::string_view content, bool durable) {
-    const std::string temporary = path + ".new";
-    UniqueFd fd(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kReadableByAll));
+    // A name of its own beside the file: two writers never share a temporary file.
+    std::string temporary = path + ".XXXXXX";
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd) {
         return errno;
     }
-    int error = WriteAndClose(fd, content, durable);
+    // mkostemp makes it readable by its owner only; readers of every account read it.
+    int error = ::fchmod(fd.Get(), kReadableByAll) == 0 ? 0 : errno;
+    if (error == 0) {
+        error = WriteAndClose(fd, content, durable);
+    }
     if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
         error = errno;
     }

@@ -12,8 +12,9 @@ int WriteAll(int fd, std::string_view data);
 // behind. Returns 0 or the errno value.
 int CreateNewFile(const std::string& path, std::string_view content);
 
-// Replaces `path` with `content` in one step, through a file beside it that is renamed
-// over it. Returns 0 or the errno value. A file that need not survive a crash of the machine
+// Replaces `path` with `content` in one step, through a file of a name of its own beside it
+// (readable by all) that is renamed over it. Returns 0 or the errno value. A file that need not
+// survive a crash of the machine
 // (`durable` false) is not waited for on its way to the disk.
 int ReplaceFile(const std::string& path, std::string_view content, bool durable = true);
 

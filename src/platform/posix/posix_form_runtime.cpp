@@ -1,6 +1,7 @@
 #include "platform/posix/posix_form_runtime.h"
 
 #include "platform/failure.h"
+#include "platform/posix/clocks.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/pidfd.h"
 #include "platform/posix/proc_text.h"
@@ -8,7 +9,6 @@
 
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -22,23 +22,28 @@ constexpr std::int32_t kButtonsMask = 0xF;
 bool IsYes(const std::string& answer) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
-std::int64_t Milliseconds(clockid_t clock) {
-    timespec now{};
-    ::clock_gettime(clock, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
-}
-
 bool IsNo(const std::string& answer) {
     return answer == "n" || answer == "N" || answer == "no";
 }
 
-std::string EndText(int waitStatus) {
+// More than the suite launches between two sweeps.
+constexpr std::size_t kRememberedEnds = 16;
+
+ProgramEnd EndOf(int waitStatus) {
+    ProgramEnd end;
     if (WIFSIGNALED(waitStatus)) {
         const int signal = WTERMSIG(waitStatus);
         const char* name = ::sigabbrev_np(signal);
-        return "signal " + (name != nullptr ? "SIG" + std::string(name) : std::to_string(signal));
+        end.signal = name != nullptr ? "SIG" + std::string(name) : std::to_string(signal);
+    } else {
+        end.exitCode = static_cast<std::uint32_t>(WEXITSTATUS(waitStatus));
     }
-    return "exit code " + std::to_string(WEXITSTATUS(waitStatus));
+    return end;
+}
+
+std::string EndText(const ProgramEnd& end) {
+    return end.signal.empty() ? "exit code " + std::to_string(end.exitCode)
+                              : "signal " + end.signal;
 }
 
 // Children are reaped only by the loop, between handlers: until then no other process can
@@ -158,17 +163,32 @@ ProcessIdentity PosixFormRuntime::LaunchProgram(const std::string& programPath,
     if (spawned.error != 0) {
         throw Failure(spawned.error, std::string(std::strerror(spawned.error)) + ": " + program);
     }
-    launched_.insert_or_assign(spawned.pid, ImageBaseName(program));
-    return IdentityOfChild(spawned.pid);
+    const ProcessIdentity identity = IdentityOfChild(spawned.pid);
+    launched_.insert_or_assign(spawned.pid, Launched{ImageBaseName(program), identity});
+    return identity;
+}
+
+std::optional<ProgramEnd> PosixFormRuntime::EndOfLaunched(const ProcessIdentity& program) {
+    for (const auto& [identity, end] : ended_) {
+        if (identity == program) {
+            return end;
+        }
+    }
+    return std::nullopt;
 }
 
 void PosixFormRuntime::ChildEnded(pid_t pid, int waitStatus) {
-    const auto found = launched_.find(pid);
-    const std::string name = found != launched_.end() ? found->second : "child";
-    if (found != launched_.end()) {
+    const ProgramEnd end = EndOf(waitStatus);
+    std::string name = "child";
+    if (const auto found = launched_.find(pid); found != launched_.end()) {
+        name = found->second.name;
+        ended_.emplace_back(found->second.identity, end);
+        if (ended_.size() > kRememberedEnds) {
+            ended_.pop_front();
+        }
         launched_.erase(found);
     }
-    console_.Log(name + " (pid " + std::to_string(pid) + ") ended, " + EndText(waitStatus));
+    console_.Log(name + " (pid " + std::to_string(pid) + ") ended, " + EndText(end));
 }
 
 void PosixFormRuntime::End(int exitCode) {
@@ -187,13 +207,11 @@ void PosixFormRuntime::UnloadForm() {
 }
 
 std::int64_t PosixFormRuntime::UtcNow() {
-    return Milliseconds(CLOCK_REALTIME);
+    return UtcMilliseconds();
 }
 
 std::int64_t PosixFormRuntime::MonotonicNow() {
-    // Unlike CLOCK_MONOTONIC it counts time suspended: a check that ran while the machine
-    // slept has aged by that time too.
-    return Milliseconds(CLOCK_BOOTTIME);
+    return BootMilliseconds();
 }
 
 } // namespace ostrivan::posix

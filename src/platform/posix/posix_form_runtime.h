@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 
@@ -42,6 +43,7 @@ public:
     // The window style has no meaning here: every program is started on its own.
     ProcessIdentity LaunchProgram(const std::string& programPath, const std::string& commandLine,
                                   std::int32_t windowStyle) override;
+    std::optional<ProgramEnd> EndOfLaunched(const ProcessIdentity& program) override;
     std::string ApplicationFolder() override { return applicationFolder_; }
     std::string CommandLineArguments() override { return arguments_; }
     [[noreturn]] void End(int exitCode) override;
@@ -65,8 +67,14 @@ private:
     std::string applicationFolder_;
     std::string arguments_;
     FormEvents* events_ = nullptr;
-    // Names of the running programs this process launched, for the log of their end.
-    std::map<pid_t, std::string> launched_;
+    struct Launched {
+        std::string name;
+        ProcessIdentity identity;
+    };
+    // The running programs this process launched, for the log of their end.
+    std::map<pid_t, Launched> launched_;
+    // How the last of them ended, as reaped; the oldest go first.
+    std::deque<std::pair<ProcessIdentity, ProgramEnd>> ended_;
 };
 
 } // namespace ostrivan::posix

@@ -1,13 +1,13 @@
 #include "platform/posix/posix_status_platform.h"
 
 #include "platform/failure.h"
+#include "platform/posix/clocks.h"
 #include "platform/posix/file_writing.h"
 #include "platform/posix/proc_reader.h"
 #include "platform/posix/spawn.h"
 #include "platform/posix/unit_file.h"
 
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,9 +73,7 @@ PosixStatusPlatform::PosixStatusPlatform(Console& console, std::string folder)
     : console_(console), folder_(std::move(folder)) {}
 
 std::int64_t PosixStatusPlatform::UtcNow() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec;
+    return UtcMilliseconds();
 }
 
 std::optional<std::int64_t> PosixStatusPlatform::CreationTimeUtc(std::uint64_t creationTime) {

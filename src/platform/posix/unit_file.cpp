@@ -137,6 +137,10 @@ std::string UnitFileText(std::string_view description, std::string_view executab
     text += "[Service]\n";
     text += "Type=notify\n";
     text += "ExecStart=" + ExecStartWord(executable) + "\n";
+    // After every end, a crash, a kill or the watchdog's abort included, the status and
+    // metrics say stopped: a killed service writes nothing more itself. Its failure is
+    // logged and fails nothing.
+    text += "ExecStopPost=-" + ExecStartWord(executable) + " -stopped\n";
     // On a stop the service ends its suite by name itself; what is left of the unit once
     // it has exited (or crashed) is ended by systemd before a restart launches a new suite.
     text += "KillMode=mixed\n";

@@ -1,5 +1,6 @@
 #include "platform/windows/windows_form_runtime.h"
 
+#include "platform/windows/clocks.h"
 #include "platform/windows/command_text.h"
 #include "platform/windows/message_box_rules.h"
 #include "platform/windows/windows_process_api.h"
@@ -133,13 +134,7 @@ void WindowsFormRuntime::UnloadForm() {
 }
 
 std::int64_t WindowsFormRuntime::UtcNow() {
-    // FILETIME counts 100 ns intervals since 1601-01-01 00:00 UTC.
-    constexpr std::int64_t kFileTimeAt1970 = 116'444'736'000'000'000;
-    FILETIME now{};
-    ::GetSystemTimeAsFileTime(&now);
-    const auto ticks = static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-    return (ticks - kFileTimeAt1970) / 10'000;
+    return UtcMilliseconds();
 }
 
 std::int64_t WindowsFormRuntime::MonotonicNow() {

@@ -1,5 +1,6 @@
 #include "platform/windows/windows_status_platform.h"
 
+#include "platform/windows/clocks.h"
 #include "platform/windows/service_state_name.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_service_host.h"
@@ -13,8 +14,6 @@
 namespace ostrivan::windows {
 namespace {
 
-constexpr std::int64_t kFileTimePerSecond = 10'000'000;
-constexpr std::int64_t kFileTimeEpochToUnix = 11'644'473'600;
 constexpr DWORD kMaxStatusSize = 1 << 20;
 
 // SYSTEM and the administrators own and change it; signed-in accounts and services read it.
@@ -75,26 +74,67 @@ KernelHandle OpenFile(const std::string& path, DWORD access, DWORD share, DWORD 
     return KernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
 }
 
+void WriteWhole(HANDLE file, const std::string& content, const std::string& path) {
+    DWORD written = 0;
+    if (!::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
+        written != content.size()) {
+        RaiseLastError("Cannot write " + path);
+    }
+}
+
+// A name no other writer uses: another process's status command, or another thread.
+std::string TemporaryNameFor(const std::string& path) {
+    static std::uint32_t count = 0;
+    return path + "." + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(++count) +
+           ".new";
+}
+
+// An exporter holds the old file open for reading, shared for reading and writing but not
+// for deletion, and no rename can replace it then. The file is written in place through
+// those same sharing flags, in one write: text shorter than the old file is padded with
+// line ends, which the status file's JSON and the metrics' text format both pass over, so
+// that no reader finds the old file's tail behind the new text.
+bool OverwriteInPlace(const std::string& path, std::string content) {
+    const KernelHandle file = OpenFile(path, GENERIC_WRITE | GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    LARGE_INTEGER size{};
+    if (!file || !::GetFileSizeEx(file.Get(), &size)) {
+        return false;
+    }
+    if (static_cast<std::uint64_t>(size.QuadPart) > content.size()) {
+        content.append(static_cast<std::size_t>(size.QuadPart) - content.size(), '\n');
+    }
+    WriteWhole(file.Get(), content, path);
+    return true;
+}
+
+// A new file beside the old, then renamed over it: a reader sees the one or the other.
+// Written through to the disk first, so that a crash of the machine after the rename does
+// not leave an empty file; UTF-8 as it comes, without a byte-order mark.
 void ReplaceFile(const std::string& path, const std::string& content) {
-    const std::string temporary = path + ".new";
+    const std::string temporary = TemporaryNameFor(path);
     {
-        const KernelHandle file = OpenFile(temporary, GENERIC_WRITE, 0, CREATE_ALWAYS);
+        const KernelHandle file = OpenFile(temporary, GENERIC_WRITE, 0, CREATE_NEW);
         if (!file) {
             RaiseLastError("Cannot write " + temporary);
         }
-        DWORD written = 0;
-        if (!::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written,
-                         nullptr) ||
-            written != content.size()) {
-            const DWORD error = ::GetLastError();
+        try {
+            WriteWhole(file.Get(), content, temporary);
+            if (!::FlushFileBuffers(file.Get())) {
+                RaiseLastError("Cannot write " + temporary);
+            }
+        } catch (const Failure&) {
             ::DeleteFileA(temporary.c_str());
-            throw SystemFailure(error, "Cannot write " + temporary);
+            throw;
         }
     }
-    // No write-through: the service does not wait for the disk.
-    if (!::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD error = ::GetLastError();
-        ::DeleteFileA(temporary.c_str());
+    if (::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return;
+    }
+    const DWORD error = ::GetLastError();
+    ::DeleteFileA(temporary.c_str());
+    const bool heldOpen = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    if (!heldOpen || !OverwriteInPlace(path, content)) {
         throw SystemFailure(error, "Cannot replace " + path);
     }
 }
@@ -124,14 +164,11 @@ std::string WindowsLines(const std::string& text) {
 WindowsStatusPlatform::WindowsStatusPlatform() : folder_(CommonAppData() + "\\Ostrivan") {}
 
 std::int64_t WindowsStatusPlatform::UtcNow() {
-    FILETIME now{};
-    ::GetSystemTimeAsFileTime(&now);
-    const auto ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return *CreationTimeUtc(ticks);
+    return UtcMilliseconds();
 }
 
 std::optional<std::int64_t> WindowsStatusPlatform::CreationTimeUtc(std::uint64_t creationTime) {
-    return static_cast<std::int64_t>(creationTime) / kFileTimePerSecond - kFileTimeEpochToUnix;
+    return FileTimeToUnixSeconds(creationTime);
 }
 
 ProcessId WindowsStatusPlatform::OwnProcessId() {

@@ -21,6 +21,8 @@
 //   svctool waitexit PID TIMEOUT_MS            waits for the process, prints its exit code
 //   svctool version FILE                       prints the version resource's fields
 //   svctool message FILE ID TEXT               formats message ID of FILE's table with TEXT
+//   svctool hold FILE MS                       holds FILE open for reading MS milliseconds,
+//                                              shared as an exporter shares it (no deletion)
 //
 // Window commands look on the window station of Wine's services first ("-s STATION" as the
 // first arguments chooses another; "-s -" keeps the tool's own).
@@ -492,6 +494,18 @@ int Message(const std::string& file, DWORD id, const std::string& insert) {
     return kDone;
 }
 
+int Hold(const std::string& file, DWORD milliseconds) {
+    HANDLE held = ::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        return Fail("CreateFile");
+    }
+    std::printf("held\n");
+    ::Sleep(milliseconds);
+    ::CloseHandle(held);
+    return kDone;
+}
+
 int Usage() {
     std::fprintf(stderr, "usage: svctool [-s STATION] COMMAND ARGUMENTS (see the source)\n");
     return kUsage;
@@ -554,6 +568,9 @@ int main(int argc, char** argv) {
     }
     if (command == "version" && n == 2) {
         return Version(args[1]);
+    }
+    if (command == "hold" && n == 3) {
+        return Hold(args[1], Number(args[2].c_str()));
     }
     if (command == "message" && n >= 3) {
         return Message(args[1], Number(args[2].c_str()), rest(3));
