@@ -59,9 +59,9 @@ TEST(Systemd, HearsReadinessAndEveryStatusAndNoLaunchedProgramSpeaksForTheServic
     ::unlink(path.c_str());
     NotifySocket systemd(path);
     SuiteRun run(RunOptions().Environment("NOTIFY_SOCKET", path));
-    EXPECT_EQ(systemd.ReceiveUntil("STATUS=Ostrivan Monitoring Service Running"),
-              (std::vector<std::string>{"STATUS=Loading", "READY=1",
-                                        "STATUS=Ostrivan Monitoring Service Running"}));
+    EXPECT_EQ(systemd.ReceiveUntil("READY=1"),
+              (std::vector<std::string>{"STATUS=Loading",
+                                        "STATUS=Ostrivan Monitoring Service Running", "READY=1"}));
 
     ASSERT_TRUE(Eventually([&] { return run.Running("vantorelle_watcher.exe").size() == 1; }));
     const std::string environment = EnvironmentOf(run.Running("vantorelle_watcher.exe").front());

@@ -174,7 +174,6 @@ void PosixServiceHost::StopPending(std::uint32_t milliseconds) noexcept {
 
 void PosixServiceHost::Connect() {
     connected_ = true;
-    notifier_.Send("READY=1");
     // The start is raised from the loop, never from inside the caller: a run that ends
     // right after Connect starts nothing.
     loop_.Post([this] { Start(); });
@@ -189,7 +188,10 @@ void PosixServiceHost::Start() {
     if (success != kHostTrue) {
         console_.Log("the service did not confirm its start; it ends");
         loop_.Quit(EXIT_FAILURE);
+        return;
     }
+    // Ready once the start has launched the suite: `systemctl start` returns with it running.
+    notifier_.Send("READY=1");
 }
 
 void PosixServiceHost::Stop() {
