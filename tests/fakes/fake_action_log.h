@@ -11,16 +11,14 @@ class FakeActionLog : public ActionLog {
 public:
     void Record(const ActionRecord& record) noexcept override { records_.push_back(record); }
     void SweepEnded(const std::vector<ActionRecord>&) noexcept override { ++sweepsEnded_; }
-    void StopEnded(const std::vector<ActionRecord>&) noexcept override { ++stopsEnded_; }
+    void StopEnded(const std::vector<ActionRecord>&) noexcept override {}
 
     const std::vector<ActionRecord>& Records() const { return records_; }
     int SweepsEnded() const { return sweepsEnded_; }
-    int StopsEnded() const { return stopsEnded_; }
 
 private:
     std::vector<ActionRecord> records_;
     int sweepsEnded_ = 0;
-    int stopsEnded_ = 0;
 };
 
 } // namespace ostrivan::fakes

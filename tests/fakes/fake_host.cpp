@@ -61,9 +61,4 @@ void FakeHost::SaveParameter(const std::string& section, const std::string& key,
     parameters_.push_back(StoredParameter{section, key, value});
 }
 
-void FakeHost::StopPending(std::uint32_t milliseconds) noexcept {
-    log_.Add("host.StopPending " + std::to_string(milliseconds));
-    stopProgress_.push_back(milliseconds);
-}
-
 } // namespace ostrivan::fakes

@@ -47,8 +47,6 @@ public:
     std::optional<bool> RegistrationOptionValue() const { return registrationOption_; }
     bool Connected() const { return connected_; }
     int StopRequests() const { return stopRequests_; }
-    // What each StopPending told the service manager, in order.
-    const std::vector<std::uint32_t>& StopProgress() const { return stopProgress_; }
     int Calls(const std::string& call) const { return faults_.Calls(call); }
 
     // --- ServiceHost
@@ -62,7 +60,7 @@ public:
     void Connect() override;
     void SaveParameter(const std::string& section, const std::string& key,
                        const std::string& value) override;
-    void StopPending(std::uint32_t milliseconds) noexcept override;
+    void StopPending(std::uint32_t) noexcept override {}
 
 private:
     void Enter(const std::string& call, const std::string& entry);
@@ -79,7 +77,6 @@ private:
     std::optional<bool> registrationOption_;
     bool connected_ = false;
     int stopRequests_ = 0;
-    std::vector<std::uint32_t> stopProgress_;
 };
 
 } // namespace ostrivan::fakes

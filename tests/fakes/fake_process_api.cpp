@@ -34,11 +34,11 @@ std::string Hex(std::uint32_t value) {
 }
 
 FakeProcessApi::FakeProcessApi(CallLog& log)
-    : log_(log), faults_({"CreateToolhelp32Snapshot", "Process32First", "Process32Next",
-                          "OpenProcess", "TerminateProcess", "GetExitCodeProcess",
-                          "GetProcessMemoryInfo", "GetProcessCreationTime", "GetProcessImageName",
-                          "OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges",
-                          "WaitForSingleObject", "PostCloseRequest"}) {}
+    : log_(log),
+      faults_({"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "OpenProcess",
+               "TerminateProcess", "GetExitCodeProcess", "PostCloseRequest", "GetProcessMemoryInfo",
+               "GetProcessCreationTime", "GetProcessImageName", "OpenProcessToken",
+               "LookupPrivilegeValueA", "AdjustTokenPrivileges", "WaitForSingleObject"}) {}
 
 // --- the process table
 
@@ -282,13 +282,11 @@ bool FakeProcessApi::TerminateProcess(Handle process, std::uint32_t exitCode) {
     if (target == nullptr || !target->running || target->refusesTermination) {
         return false;
     }
+    target->running = target->endsLate; // one that ends late runs on until it exits
+    target->exitCode = exitCode;
+    target->heldElsewhere = false;
     terminations_.push_back(
         Termination{target->id, exitCode, handles_.at(process).access, privilegeEnabled_});
-    if (!target->endsLate) {
-        target->running = false;
-        target->exitCode = exitCode;
-        target->heldElsewhere = false;
-    }
     return true;
 }
 
@@ -316,12 +314,9 @@ std::uint32_t FakeProcessApi::WaitForSingleObject(Handle process, std::uint32_t 
     if (target == nullptr) {
         return kWaitFailed;
     }
-    if (target->running && clock_) {
-        // The wait lasts until the process ends or the time is up, whichever comes first.
-        const std::int64_t now = clock_(std::chrono::milliseconds(0));
-        const std::int64_t until =
-            std::min(target->endsAt.value_or(now + milliseconds), now + std::int64_t{milliseconds});
-        clock_(std::chrono::milliseconds(std::max<std::int64_t>(until - now, 0)));
+    if (target->running && advance_) { // until the process ends or the time is up
+        const std::int64_t end = std::min(target->endsAt.value_or(INT64_MAX), now_ + milliseconds);
+        advance_(std::chrono::milliseconds(end - now_));
         target = ProcessFor(process, access::kSynchronize); // time may have reaped others
     }
     return target != nullptr && target->running ? kWaitTimeout : kWaitObject0;
@@ -330,28 +325,23 @@ std::uint32_t FakeProcessApi::WaitForSingleObject(Handle process, std::uint32_t 
 bool FakeProcessApi::PostCloseRequest(Handle process) {
     Log("PostCloseRequest " + std::to_string(process));
     Named(HandleProcess(process));
-    if (faults_.Hit("PostCloseRequest")) {
-        return false;
-    }
     FakeProcess* target = ProcessFor(process, access::kTerminate);
-    if (target == nullptr || !target->running) {
+    if (faults_.Hit("PostCloseRequest") || target == nullptr || !target->running) {
         return false;
     }
-    if (target->endsWhenAskedAfter && !target->endsAt && clock_) {
-        target->endsAt = clock_(std::chrono::milliseconds(0)) + target->endsWhenAskedAfter->count();
+    if (target->endsWhenAskedAfter && !target->endsAt) {
+        target->endsAt = now_ + target->endsWhenAskedAfter->count();
     }
     return true;
 }
 
-void FakeProcessApi::TimePassed(std::int64_t now) {
-    std::vector<ProcessId> due;
-    for (const auto& p : table_) {
-        if (p.running && p.endsAt && *p.endsAt <= now) {
-            due.push_back(p.id);
+void FakeProcessApi::TimePassed(std::chrono::milliseconds by) {
+    now_ += by.count();
+    for (const ProcessId id : Running()) {
+        const FakeProcess& p = At(id);
+        if (p.endsAt.value_or(INT64_MAX) <= now_) {
+            Exit(id, p.exitCodeWhenAsked, p.heldElsewhere);
         }
-    }
-    for (const ProcessId id : due) {
-        Exit(id, At(id).exitCodeWhenAsked, At(id).heldElsewhere);
     }
 }
 

@@ -33,15 +33,12 @@ struct FakeProcess {
     // Opens only while the debug privilege is enabled, as a system process would.
     bool needsDebugPrivilege = false;
     bool refusesTermination = false;
-    // Accepts its termination but goes on running until it exits (Exit).
-    bool endsLate = false;
+    bool endsLate = false; // accepts its termination, yet runs on until it exits (Exit)
     // Someone else holds a handle, so the process stays openable after it ended.
     bool heldElsewhere = false;
-    // Asked to end, it ends `endsWhenAskedAfter` later with `exitCodeWhenAsked`; never
-    // without one.
-    std::optional<std::chrono::milliseconds> endsWhenAskedAfter;
+    std::optional<std::chrono::milliseconds> endsWhenAskedAfter; // and never unasked
     std::uint32_t exitCodeWhenAsked = 0;
-    std::optional<std::int64_t> endsAt; // on the monotonic clock, once asked
+    std::optional<std::int64_t> endsAt; // once asked, in the time TimePassed counts
 };
 
 struct OpenRequest {
@@ -94,13 +91,9 @@ public:
     std::vector<ProcessId> Running() const;
     std::vector<ProcessId> RunningNamed(std::string_view imageName) const;
 
-    // --- time: waits pass on the runtime's monotonic clock, which `clock` moves on by the
-    // time given and reads; asked processes end on it
-    void UseClock(std::function<std::int64_t(std::chrono::milliseconds)> clock) {
-        clock_ = std::move(clock);
-    }
-    // The clock reads `now`: processes due to end by then end.
-    void TimePassed(std::int64_t now);
+    // --- time: waits move the runtime's clock on, which tells the time passed back here
+    void UseClock(std::function<void(std::chrono::milliseconds)> advance) { advance_ = advance; }
+    void TimePassed(std::chrono::milliseconds by);
 
     // --- what the logic did
     const std::vector<Termination>& Terminations() const { return terminations_; }
@@ -185,7 +178,8 @@ private:
     std::vector<OpenRequest> opens_;
     std::vector<Termination> terminations_;
     std::vector<std::uint32_t> privilegeChanges_;
-    std::function<std::int64_t(std::chrono::milliseconds)> clock_;
+    std::function<void(std::chrono::milliseconds)> advance_;
+    std::int64_t now_ = 0; // milliseconds passed
     Handle nextHandle_ = 0x100;
     ProcessId nextId_ = 1000;
     std::uint64_t nextCreationTime_ = 133'000'000'000'000'000;

@@ -27,10 +27,7 @@ FakeRuntime::FakeRuntime(CallLog& log, FakeProcessApi& processes)
       faults_({"SetStatusText", "SetTimerInterval", "SetTimerEnabled", "ShowMessageBox",
                "LaunchProgram", "ApplicationFolder", "CommandLineArguments", "End", "UnloadForm",
                "UtcNow", "MonotonicNow"}) {
-    processes_.UseClock([this](std::chrono::milliseconds by) {
-        Advance(by);
-        return monotonic_.count();
-    });
+    processes_.UseClock([this](std::chrono::milliseconds by) { Advance(by); });
 }
 
 void FakeRuntime::Enter(const std::string& call, const std::string& entry) {
@@ -47,7 +44,7 @@ void FakeRuntime::SetNow(const WallTime& now) {
 void FakeRuntime::Advance(std::chrono::milliseconds by) {
     utc_ += by;
     monotonic_ += by;
-    processes_.TimePassed(monotonic_.count());
+    processes_.TimePassed(by);
 }
 
 bool FakeRuntime::FireTimer() {

