@@ -5,19 +5,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -115,22 +111,8 @@ std::vector<std::string> ServiceEnvironment(const std::string& units, const RunO
     return environment;
 }
 
-// A filter that answers pidfd_open with EPERM, for this thread and whatever it starts.
-bool DenyPidfdOpen() {
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    const sock_fprog filtered{sizeof filter / sizeof filter[0], filter};
-    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filtered) == 0;
-}
-
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments,
-            const std::vector<std::string>& environment, int in, int out, int err,
-            bool denyPidfdOpen = false) {
+            const std::vector<std::string>& environment, int in, int out, int err) {
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, in, 0);
@@ -150,14 +132,8 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
     }
     envp.push_back(nullptr);
     pid_t pid = 0;
-    int error = EPERM;
-    // On a thread of its own, which a filter leaves with the process it starts.
-    std::thread([&] {
-        if (!denyPidfdOpen || DenyPidfdOpen()) {
-            error = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(),
-                                  envp.data());
-        }
-    }).join();
+    const int error =
+        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
@@ -228,8 +204,8 @@ void SuiteRun::Start() {
     std::vector<std::string> arguments{folder_ + "/o-service"};
     arguments.insert(arguments.end(), options_.arguments.begin(), options_.arguments.end());
     try {
-        service_ = Spawn(arguments[0], arguments, ServiceEnvironment(units_, options_), in, out,
-                         err, options_.denyPidfdOpen);
+        service_ =
+            Spawn(arguments[0], arguments, ServiceEnvironment(units_, options_), in, out, err);
     } catch (...) {
         if (options_.terminal == nullptr) {
             ::close(in);

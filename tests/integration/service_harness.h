@@ -35,8 +35,6 @@ struct RunOptions {
     int speed = 60;
     // Standard streams on this terminal instead of /dev/null and files.
     posix::testing::Terminal* terminal = nullptr;
-    // pidfd_open answered with EPERM by a system-call filter, as some container runtimes do.
-    bool denyPidfdOpen = false;
 
     RunOptions& Arguments(std::vector<std::string> words) {
         arguments = std::move(words);
@@ -56,10 +54,6 @@ struct RunOptions {
     }
     RunOptions& OnTerminal(posix::testing::Terminal& on) {
         terminal = &on;
-        return *this;
-    }
-    RunOptions& DenyPidfdOpen() {
-        denyPidfdOpen = true;
         return *this;
     }
 };
