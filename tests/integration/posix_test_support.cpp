@@ -52,20 +52,16 @@ Child::~Child() {
 }
 
 int Child::Reap() {
-    const auto status = WaitForEnd(pid_);
-    if (!status) {
-        throw std::runtime_error("process " + std::to_string(pid_) + " did not end in 30 s");
-    }
+    const int status = WaitForEnd(pid_).value(); // throws when it did not end
     reaped_ = true;
-    return *status;
+    return status;
 }
 
 std::optional<int> WaitForEnd(pid_t pid, std::chrono::milliseconds deadline) {
     int status = 0;
-    if (Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, deadline)) {
-        return status;
-    }
-    return std::nullopt;
+    const bool ended =
+        Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, deadline);
+    return ended ? std::optional(status) : std::nullopt;
 }
 
 IntervalTimer QuitAfter(EventLoop& loop, std::chrono::milliseconds deadline) {

@@ -48,13 +48,12 @@ private:
 bool Eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
-// Reaps `pid` once it has ended and returns its wait status; nothing if it has not ended by
-// the deadline.
+// Reaps `pid` once it has ended: its wait status, or nothing if it outlives the deadline.
 std::optional<int> WaitForEnd(pid_t pid,
                               std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
-// A timer that ends the Run of `loop` with 124 once the deadline has passed: a test waiting
-// for an event that never comes fails instead of hanging. Keep it as long as the loop.
+// Ends the Run of `loop` with 124 at the deadline, so that a test waiting for an event that
+// never comes fails instead of hanging. Keep it as long as the loop.
 [[nodiscard]] IntervalTimer
 QuitAfter(EventLoop& loop, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 

@@ -5,24 +5,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -88,7 +83,7 @@ std::vector<pid_t> ProcessesUnder(const std::string& folder) {
     return found;
 }
 
-std::vector<std::string> ServiceEnvironment(const std::string& root, const RunOptions& options) {
+std::vector<std::string> ServiceEnvironment(const std::string& units, const RunOptions& options) {
     std::vector<std::string> environment;
     for (char** variable = environ; *variable != nullptr; ++variable) {
         const std::string text = *variable;
@@ -104,7 +99,7 @@ std::vector<std::string> ServiceEnvironment(const std::string& root, const RunOp
         return variable.first == "OSTRIVAN_UNIT_DIR";
     });
     if (!ownUnitFolder) {
-        environment.push_back("OSTRIVAN_UNIT_DIR=" + root + "/units");
+        environment.push_back("OSTRIVAN_UNIT_DIR=" + units);
     }
     if (options.speed > 1) {
         environment.push_back(std::string("LD_PRELOAD=") + FAKETIME_LIBRARY);
@@ -113,34 +108,11 @@ std::vector<std::string> ServiceEnvironment(const std::string& root, const RunOp
     for (const auto& [name, value] : options.environment) {
         environment.push_back(name + "=" + value);
     }
-    // Last, so that a test's own lock folder comes first and wins.
-    environment.push_back("OSTRIVAN_LOCK_DIR=" + root + "/lock");
     return environment;
 }
 
-// Runs `spawn` on a thread of its own under a filter that answers pidfd_open with EPERM:
-// a filter belongs to its thread, and a process started from there inherits it.
-int DenyingPidfdOpen(const std::function<int()>& spawn) {
-    int result = EPERM;
-    std::thread([&] {
-        sock_filter filter[] = {
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        };
-        const sock_fprog filtered{sizeof filter / sizeof filter[0], filter};
-        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filtered) == 0) {
-            result = spawn();
-        }
-    }).join();
-    return result;
-}
-
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments,
-            const std::vector<std::string>& environment, int in, int out, int err,
-            bool denyPidfdOpen = false) {
+            const std::vector<std::string>& environment, int in, int out, int err) {
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, in, 0);
@@ -160,11 +132,8 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
     }
     envp.push_back(nullptr);
     pid_t pid = 0;
-    const auto spawn = [&] {
-        return ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(),
-                             envp.data());
-    };
-    const int error = denyPidfdOpen ? DenyingPidfdOpen(spawn) : spawn();
+    const int error =
+        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
@@ -210,6 +179,8 @@ SuiteRun::SuiteRun(RunOptions options) : options_(std::move(options)) {
     root_ = pattern;
     folder_ = root_ + "/suite dir";
     units_ = root_ + "/units";
+    // After the test's own lock folder, which comes first and wins.
+    options_.environment.emplace_back("OSTRIVAN_LOCK_DIR", root_ + "/lock");
     fs::create_directory(folder_);
     fs::create_directory(units_);
     fs::copy_file(OSERVICE_PATH, folder_ + "/o-service");
@@ -233,8 +204,8 @@ void SuiteRun::Start() {
     std::vector<std::string> arguments{folder_ + "/o-service"};
     arguments.insert(arguments.end(), options_.arguments.begin(), options_.arguments.end());
     try {
-        service_ = Spawn(arguments[0], arguments, ServiceEnvironment(root_, options_), in, out, err,
-                         options_.denyPidfdOpen);
+        service_ =
+            Spawn(arguments[0], arguments, ServiceEnvironment(units_, options_), in, out, err);
     } catch (...) {
         if (options_.terminal == nullptr) {
             ::close(in);

@@ -35,9 +35,6 @@ struct RunOptions {
     int speed = 60;
     // Standard streams on this terminal instead of /dev/null and files.
     posix::testing::Terminal* terminal = nullptr;
-    // Under a system-call filter that answers pidfd_open with EPERM, as some container
-    // runtimes do.
-    bool denyPidfdOpen = false;
 
     RunOptions& Arguments(std::vector<std::string> words) {
         arguments = std::move(words);
@@ -59,16 +56,12 @@ struct RunOptions {
         terminal = &on;
         return *this;
     }
-    RunOptions& DenyPidfdOpen() {
-        denyPidfdOpen = true;
-        return *this;
-    }
 };
 
 // One o-service in a temporary suite folder ("suite dir", with a blank) beside copies of the
-// stand-in under the suite's names, with a unit folder and a lock folder of its own. On the
-// way out every process started from the run's folders is ended and reaped, whether the
-// test passed or not, and the folders are removed.
+// stand-in under the suite's names, with temporary unit and lock folders. On the way out every
+// process started from the run's folders is ended and reaped, whether the test passed or
+// not, and the folders are removed.
 class SuiteRun {
 public:
     explicit SuiteRun(RunOptions options = {});
