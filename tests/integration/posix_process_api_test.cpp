@@ -5,9 +5,14 @@
 #include "process/process_identity.h"
 #include "process/process_probes.h"
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <string>
@@ -116,6 +121,26 @@ TEST_F(ProcessApiTest, ExitStatusOfAnEndedChildIsItsExitCode) {
     // The question leaves the child to whoever reaps it.
     EXPECT_EQ(WEXITSTATUS(child.Reap()), 5);
     api_.CloseHandle(process);
+}
+
+// Under a filter that answers pidfd_open with EPERM, as container runtimes do, the probe that
+// keeps the service from starting without the call fails too, not only on ENOSYS.
+TEST(PidfdProbe, AnyFailureOfPidfdOpenOnTheOwnProcessIsReported) {
+    EXPECT_EQ(PidfdOpenError(), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        const sock_fprog program{4, filter};
+        const bool filtered = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                              ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+        ::_exit(filtered && PidfdOpenError() == EPERM ? 0 : 1);
+    }
+    EXPECT_EQ(testing::WaitForEnd(child), 0);
 }
 
 TEST_F(ProcessApiTest, AHandleNeverReachesAProcessThatTookOverTheId) {
