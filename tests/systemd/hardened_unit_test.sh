@@ -209,8 +209,9 @@ ct_wait 10 grep -qx 'ostrivan_up 0' /run/ostrivan/ostrivan.prom || fail "the met
 ct grep -q '"state": "stopped"' /run/ostrivan/status.json || fail "the status file does not say stopped"
 # A stop longer than TimeoutStopSec= (the manager ignores the request) is extended (EXTEND_TIMEOUT_USEC).
 ct systemctl start ostrivan || fail "systemctl start ostrivan, again"
-manager=$(pids_of vantorelle_manager.exe) # until it ignores SIGTERM (bit 15 of its SigIgn mask):
-ct_wait 10 sh -c "m=\$(sed -n 's/^SigIgn:\t//p' /proc/$manager/status) && [ \$((0x\$m & 0x4000)) -ne 0 ]" || fail "no manager"
+# Until the manager, launched once the start has returned, ignores SIGTERM (bit 15 of SigIgn).
+ct_wait 10 sh -c 'for p in /proc/[0-9]*; do [ "$(readlink $p/exe)" = "$1" ] && m=$(sed -n "s/^SigIgn:\t//p" $p/status) &&
+    [ $((0x$m & 0x4000)) -ne 0 ] && exit; done; exit 1' sh "$suite/vantorelle_manager.exe" 2>/dev/null || fail "no manager"
 stop_began=$(date +%s%3N)
 ct systemctl stop ostrivan || fail "systemctl stop ostrivan, in real time"
 echo "systemctl stop took $(( $(date +%s%3N) - stop_began )) ms with a manager that ignores SIGTERM"
