@@ -7,8 +7,7 @@
 //   hold=MIB    keep MIB MiB resident
 //   exit=CODE   exit with CODE ...
 //   after=MS    ... MS milliseconds after the start (default 0), of the run's clock
-//   term=CODE   on SIGTERM, exit with CODE (without it SIGTERM ends it as the signal does);
-//   term=ignore ignore SIGTERM
+//   term=CODE   exit with CODE on SIGTERM (term=ignore: ignore SIGTERM)
 //   net=FILE    at the start, bind a UDP socket to port 162 (below 1024, where SNMP traps
 //               arrive) and open a raw ICMP socket (as ping does), and write one line for
 //               each into FILE: "udp 162: ok" or "udp 162: <error>", "raw icmp: ..."
@@ -36,6 +35,7 @@ namespace {
 
 // Where the held memory is published, so that the compiler cannot leave it out.
 char* volatile held_memory = nullptr;
+volatile sig_atomic_t term_exit_code = 0; // what SIGTERM exits with
 
 struct Orders {
     std::uint64_t holdMiB = 0;
@@ -43,13 +43,6 @@ struct Orders {
     std::uint64_t afterMs = 0;
     std::string netReport;
 };
-
-// The exit code SIGTERM ends the program with.
-volatile sig_atomic_t term_exit_code = 0;
-
-void ExitOnTerm(int) {
-    ::_exit(term_exit_code);
-}
 
 std::string OwnName() {
     char path[4096];
@@ -86,11 +79,10 @@ void Apply(const std::string& word, Orders& orders) {
         orders.afterMs = std::stoull(value);
     } else if (key == "net") {
         orders.netReport = value;
-    } else if (key == "term" && value == "ignore") {
-        ::signal(SIGTERM, SIG_IGN);
     } else if (key == "term") {
-        term_exit_code = std::stoi(value);
-        ::signal(SIGTERM, ExitOnTerm);
+        term_exit_code = value == "ignore" ? 0 : std::stoi(value);
+        ::signal(
+            SIGTERM, value == "ignore" ? SIG_IGN : +[](int) { ::_exit(term_exit_code); });
     }
 }
 

@@ -2,8 +2,7 @@
 # service, its unit and its package. Source this file from a bash script that runs with
 # `set -euo pipefail`, as root.
 #
-#   systemd_tree ROOT         a debootstrap tree (systemd, dbus, libfaketime, a monitoring
-#                             engine: nagios4-core, its own unit masked) at ROOT, built
+#   systemd_tree ROOT         a debootstrap tree (systemd, dbus, libfaketime, nagios4-core) at ROOT, built
 #                             once under a lock; OSTRIVAN_SYSTEMD_TREE names one to use instead
 #   container_start ROOT      boots it with a throw-away overlay and a private network; sets
 #                             CT_LEADER (the container's PID 1 as seen from here) and halts
@@ -63,8 +62,7 @@ systemd_tree() {
             tail -n 20 "$root.log" >&2
             ct_fail "debootstrap failed (log: $root.log)"
         }
-        # The engine runs only when a test starts it.
-        ln -sf /dev/null "$root.partial/etc/systemd/system/nagios4.service"
+        ln -sf /dev/null "$root.partial/etc/systemd/system/nagios4.service" # started by a test only
         touch "$root.partial/.ostrivan-tree"
         mv "$root.partial" "$root"
     ) 9>"$root.lock"

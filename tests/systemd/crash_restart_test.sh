@@ -157,8 +157,7 @@ for program in "${PROGRAMS[@]}"; do running[$program]=$(pids_of "$program"); don
 ct systemctl stop ostrivan || fail "systemctl stop"
 poll 10 no_suite || fail "the stop left programs of the suite: $(suite_pids)"
 for program in "${PROGRAMS[@]}"; do
-    # The journal may show an entry a moment after the stop returned. Asked first, the
-    # stand-ins end on SIGTERM.
+    # The journal may show an entry a moment after the stop returned.
     poll 10 journal_has "$program (pid ${running[$program]}) ended when asked" \
         || fail "the service did not end $program (pid ${running[$program]}) itself"
 done
@@ -167,20 +166,14 @@ pass "the stop ended the suite by the service's own sequence"
 state=$(ct systemctl is-active ostrivan || true)
 [ "$state" = inactive ] || fail "after the stop the unit is $state"
 pass "the unit is inactive"
-
-log "a watchdog shorter than the sweep interval"
-# A sweep every 4 s (x15) under a 2 s watchdog: the keep-alives must not wait for the sweeps.
-ct sh -c "printf '[Service]\nLimitCORE=0\nWatchdogSec=2\n%s\n' \
-    'Environment=LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1 \"FAKETIME=+0 x15\"' >$UNIT.d/test.conf"
+log "a sweep every 4 s (x15) under a 2 s watchdog: the keep-alives do not wait for the sweeps"
+ct sed -i 's/WatchdogSec=5/WatchdogSec=2/; s/x60/x15/' "$UNIT.d/test.conf"
 ct systemctl daemon-reload
 ct systemctl start ostrivan || fail "systemctl start with WatchdogSec=2"
 OLD_MAIN=$(main_pid)
-RESTARTS=$(ct systemctl show -p NRestarts --value ostrivan)
-status_field() { ct cat /run/ostrivan/status.json | tr -d ' \n' | grep -o "\"$1\":[0-9]*" | cut -d: -f2; }
-three_sweeps() { local last; last=$(status_field lastSweepUtc) && [ $((last - $(status_field startedUtc))) -ge 180 ]; }
-poll 60 three_sweeps || fail "no three sweeps within 60 s"
+three_sweeps() { jq -e '.service.lastSweepUtc - .service.startedUtc >= 180' "/proc/$CT_LEADER/root/run/ostrivan/status.json"; }
+poll 60 three_sweeps >/dev/null || fail "no three sweeps within 60 s"
 journal_has "Watchdog timeout (limit 2s)" && fail "the watchdog ended the healthy service"
-[ "$(main_pid)" = "$OLD_MAIN" ] && restarts "$RESTARTS" || fail "the service was restarted"
-pass "three sweeps 4 s apart under WatchdogSec=2: the same main process, no watchdog timeout"
-ct systemctl stop ostrivan || fail "systemctl stop"
+[ "$(main_pid)" = "$OLD_MAIN" ] || fail "the service was restarted"
+pass "three sweeps under WatchdogSec=2: the same main process, no watchdog timeout"
 log "all passed"

@@ -281,9 +281,9 @@ status=$(msiexec install.log /i "C:\\$MSI_NAME" "INSTALLDIR=$SUITE_WIN")
 INSTALL_TIME=$(elapsed "$started")
 expect_eq "msiexec /i ends with 0 ($INSTALL_TIME)" 0 "$status"
 [ -f "$SUITE/o-service.exe" ] || fail "o-service.exe is not in the suite folder"
-cmp -s "$SUITE/monitoring/ostrivan.rules.yml" "$SOURCE_DIR/packaging/prometheus/ostrivan.rules.yml" &&
-    cmp -s "$SUITE/monitoring/ostrivan.cfg" "$SOURCE_DIR/packaging/nagios/ostrivan.cfg" ||
-    fail "the alert rules and engine definitions are not in the suite's monitoring folder"
+for shipped in prometheus/ostrivan.rules.yml nagios/ostrivan.cfg; do
+    cmp -s "$SUITE/monitoring/${shipped#*/}" "$SOURCE_DIR/packaging/$shipped" || fail "$shipped is not in the monitoring folder"
+done
 [ ! -e "$C_DRIVE/Program Files/Ostrivan" ] || fail "the default folder was used too"
 registration_as_install
 pass "registration as -install makes it: quoted image path, display name, automatic start," \
@@ -344,8 +344,8 @@ for key in "$service_key" "$event_source_key" 'HKLM\SOFTWARE\Ostrivan\Service'; 
     if wine reg query "$key" >/dev/null 2>&1; then fail "$key is still there"; fi
 done
 pass "service key with its Parameters, event source and remembered folder are gone"
-[ ! -e "$SUITE/o-service.exe" ] && [ ! -e "$SUITE/monitoring" ] ||
-    fail "o-service.exe or the monitoring folder is still there"
+[ ! -e "$SUITE/o-service.exe" ] || fail "o-service.exe is still there"
+[ ! -e "$SUITE/monitoring" ] || fail "the monitoring folder is still there"
 for program in "${SUITE_PROGRAMS[@]}"; do
     [ -f "$SUITE/$program" ] || fail "the uninstall removed the suite's $program"
 done

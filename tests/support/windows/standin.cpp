@@ -6,15 +6,12 @@
 // lies beside it, the first copy that finds it removes it and then holds the number of
 // MiB the file names in its working set, as a manager that leaks would.
 //
-// When a file named like the program with ".window" added lies beside it, the program runs a
-// hidden top-level window instead of sleeping: the file holds the exit code it ends with when
-// the window is asked to close (WM_CLOSE), or "ignore" for a window that stays. Where there is
-// no desktop to make a window on, it sleeps.
+// With a file named like the program with ".window" added beside it, it runs a hidden window
+// instead: WM_CLOSE ends it with the exit code the file holds, unless the file holds "ignore".
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -82,40 +79,9 @@ void Grow(std::size_t mebibytes) {
     }
 }
 
-int close_exit_code = -1; // -1: WM_CLOSE is ignored
-
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_CLOSE) {
-        return ::DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (close_exit_code >= 0) {
-        ::PostQuitMessage(close_exit_code);
-    }
-    return 0;
-}
-
-// The window's message loop, until it ends with `exitCode`; false when no window can be made.
-bool RunWindow(HINSTANCE instance, int& exitCode) {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = &WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = L"OstrivanStandin";
-    ::RegisterClassW(&windowClass);
-    if (::CreateWindowExW(0, windowClass.lpszClassName, L"standin", WS_OVERLAPPEDWINDOW, 0, 0, 100,
-                          100, nullptr, nullptr, instance, nullptr) == nullptr) {
-        return false;
-    }
-    MSG message{};
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        ::DispatchMessageW(&message);
-    }
-    exitCode = static_cast<int>(message.wParam);
-    return true;
-}
-
 } // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const std::wstring executable = ExecutablePath();
     const std::size_t grow = TakeGrowRequest(executable);
     if (grow > 0) {
@@ -124,14 +90,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     AppendLine(FolderOf(executable) + L"\\standin.log",
                std::to_string(::GetCurrentProcessId()) + " " + Narrow(::GetCommandLineW()) +
                    (grow > 0 ? " [holding " + std::to_string(grow) + " MiB]" : "") + "\r\n");
-    if (FILE* order = ::_wfopen((executable + L".window").c_str(), L"r")) {
-        char text[16] = {};
-        std::fgets(text, sizeof text, order);
+    if (FILE* order = std::fopen((Narrow(executable) + ".window").c_str(), "r")) {
+        int closeExitCode = -1; // "ignore" is no number
+        std::fscanf(order, "%d", &closeExitCode);
         std::fclose(order);
-        close_exit_code = std::strncmp(text, "ignore", 6) == 0 ? -1 : std::atoi(text);
-        int exitCode = 0;
-        if (RunWindow(instance, exitCode)) {
-            return exitCode;
+        ::CreateWindowExW(0, L"STATIC", L"standin", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
+                          nullptr, nullptr);
+        // Where no window can be made, no message comes, or the loop fails and it sleeps.
+        for (MSG message; ::GetMessageW(&message, nullptr, 0, 0) > 0;) {
+            if (message.message == WM_CLOSE && closeExitCode >= 0) {
+                return closeExitCode;
+            }
         }
     }
     ::Sleep(INFINITE);

@@ -3,7 +3,6 @@
 //   svctool start SERVICE                      StartService
 //   svctool control SERVICE CODE               ControlService with any code
 //   svctool query SERVICE                      prints "STATE PID" (MISSING when not installed)
-//   svctool exitcode SERVICE                   prints the exit code of the service's last stop
 //   svctool wait SERVICE STATE TIMEOUT_MS      polls until the state is reached
 //   svctool controls SERVICE                   prints the accepted controls ("0x107")
 //   svctool label CAPTION                      prints the window's status label
@@ -21,8 +20,7 @@
 //   svctool waitexit PID TIMEOUT_MS            waits for the process, prints its exit code
 //   svctool version FILE                       prints the version resource's fields
 //   svctool message FILE ID TEXT               formats message ID of FILE's table with TEXT
-//   svctool hold FILE MS                       holds FILE open for reading MS milliseconds,
-//                                              shared as an exporter shares it (no deletion)
+//   svctool hold FILE MS                       holds FILE open MS ms, shared as exporters share it
 //
 // Window commands look on the window station of Wine's services first ("-s STATION" as the
 // first arguments chooses another; "-s -" keeps the tool's own).
@@ -126,21 +124,13 @@ std::string QueryState(const std::string& name) {
     return std::string(StateName(status.dwCurrentState)) + " " + std::to_string(status.dwProcessId);
 }
 
-// The exit code of the service's last stop, or the controls it accepts now.
-int PrintStatusField(const std::string& name, bool controls) {
+int Controls(const std::string& name) {
     ServiceManager scm;
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (!scm.Open(name, SERVICE_QUERY_STATUS) ||
-        !::QueryServiceStatusEx(scm.service, SC_STATUS_PROCESS_INFO,
-                                reinterpret_cast<BYTE*>(&status), sizeof(status), &needed)) {
-        return Fail("QueryServiceStatusEx");
+    SERVICE_STATUS status{};
+    if (!scm.Open(name, SERVICE_QUERY_STATUS) || !::QueryServiceStatus(scm.service, &status)) {
+        return Fail("QueryServiceStatus");
     }
-    if (controls) {
-        std::printf("0x%lx\n", status.dwControlsAccepted);
-    } else {
-        std::printf("%lu\n", status.dwWin32ExitCode);
-    }
+    std::printf("0x%lx\n", status.dwControlsAccepted);
     return kDone;
 }
 
@@ -495,15 +485,13 @@ int Message(const std::string& file, DWORD id, const std::string& insert) {
 }
 
 int Hold(const std::string& file, DWORD milliseconds) {
-    HANDLE held = ::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    if (held == INVALID_HANDLE_VALUE) {
+    if (::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE) {
         return Fail("CreateFile");
     }
     std::printf("held\n");
     ::Sleep(milliseconds);
-    ::CloseHandle(held);
-    return kDone;
+    return kDone; // the handle closes with the process
 }
 
 int Usage() {
@@ -545,8 +533,8 @@ int main(int argc, char** argv) {
         std::printf("%s\n", state.c_str());
         return state.rfind("MISSING", 0) == 0 ? kFailed : kDone;
     }
-    if ((command == "exitcode" || command == "controls") && n == 2) {
-        return PrintStatusField(args[1], command == "controls");
+    if (command == "controls" && n == 2) {
+        return Controls(args[1]);
     }
     if (command == "wait" && n == 4) {
         return WaitState(args[1], args[2], Number(args[3].c_str()));
