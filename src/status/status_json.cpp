@@ -129,25 +129,25 @@ std::string StatusJson(const StatusReport& report) {
                           {"firstSeenUtc", check.firstSeenUtc},
                           {"overdue", check.overdue}});
     }
-    const json root = {{"version", report.version},
-                       {"service",
-                        {{"state", report.state},
-                         {"pid", report.servicePid},
-                         {"creationTime", report.serviceCreationTime},
-                         {"startedUtc", report.startedUtc},
-                         {"runningSinceUtc", OrNull(report.runningSinceUtc)},
-                         {"writtenUtc", report.writtenUtc},
-                         {"lastSweepUtc", OrNull(report.lastSweepUtc)},
-                         {"intervalSeconds", report.intervalSeconds}}},
-                       {"programs", programs},
-                       {"manager", ManagerJson(report.manager)},
-                       {"pendingTools", tools},
-                       {"checks", checks},
-                       {"terminations", report.terminations},
-                       {"stopRequests",
-                        {{"asked", report.stopRequests.asked},
-                         {"endedInTime", report.stopRequests.endedInTime}}},
-                       {"refusals", RefusalsJson(report)}};
+    const json root = {
+        {"version", report.version},
+        {"service",
+         {{"state", report.state},
+          {"pid", report.servicePid},
+          {"creationTime", report.serviceCreationTime},
+          {"startedUtc", report.startedUtc},
+          {"runningSinceUtc", OrNull(report.runningSinceUtc)},
+          {"writtenUtc", report.writtenUtc},
+          {"lastSweepUtc", OrNull(report.lastSweepUtc)},
+          {"intervalSeconds", report.intervalSeconds}}},
+        {"programs", programs},
+        {"manager", ManagerJson(report.manager)},
+        {"pendingTools", tools},
+        {"checks", checks},
+        {"terminations", report.terminations},
+        {"stopRequests",
+         {{"asked", report.stopRequests.asked}, {"endedInTime", report.stopRequests.endedInTime}}},
+        {"refusals", RefusalsJson(report)}};
     // Names come from the process table: bytes that are not UTF-8 are replaced, not fatal.
     return root.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
