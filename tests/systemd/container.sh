@@ -15,7 +15,10 @@
 # The tree itself is never written: every container starts from the same state.
 
 readonly CT_SKIP=77
-readonly CT_PACKAGES=systemd,systemd-sysv,dbus,libfaketime,nagios4-core
+readonly CT_PACKAGES=systemd,systemd-sysv,dbus,libfaketime
+# Installed by apt once the base is there: debootstrap cannot choose among the mail
+# transports that the engine's mailer may use.
+readonly CT_APT_PACKAGES=nagios4-core
 
 ct_fail() {
     echo "container: $*" >&2
@@ -62,6 +65,13 @@ systemd_tree() {
             tail -n 20 "$root.log" >&2
             ct_fail "debootstrap failed (log: $root.log)"
         }
+        # No service of a package may start while the tree is made.
+        printf '#!/bin/sh\nexit 101\n' >"$root.partial/usr/sbin/policy-rc.d"
+        chmod +x "$root.partial/usr/sbin/policy-rc.d"
+        chroot "$root.partial" sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y -qq --no-install-recommends $CT_APT_PACKAGES" >>"$root.log" 2>&1 ||
+            ct_fail "apt-get install $CT_APT_PACKAGES in the tree failed (log: $root.log)"
+        rm "$root.partial/usr/sbin/policy-rc.d"
         ln -sf /dev/null "$root.partial/etc/systemd/system/nagios4.service" # started by a test only
         touch "$root.partial/.ostrivan-tree"
         mv "$root.partial" "$root"
