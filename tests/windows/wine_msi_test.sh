@@ -41,7 +41,8 @@ fail() {
     log "FAILED: $*"
     for install_log in "$WORK"/prefix/drive_c/*.log; do
         [ -f "$install_log" ] || continue
-        echo "--- tail of $(basename "$install_log")"; tr -d '\r\0' <"$install_log" | tail -40
+        echo "--- actions and errors of $(basename "$install_log")"
+        tr -d '\r\0' <"$install_log" | grep -iE 'action ended|error|in use|reboot' | tail -40
     done
     echo "--- processes"; tool procs 2>/dev/null || true
     exit 1

@@ -2,6 +2,7 @@
 
 #include "platform/stop_timing.h"
 #include "platform/windows/command_text.h"
+#include "platform/windows/executable_runs.h"
 
 #include <iterator>
 
@@ -13,6 +14,8 @@ namespace {
 constexpr DWORD kWaitHint = 30000;
 // How long the end of the process waits for the dispatcher to return.
 constexpr DWORD kDispatcherExitWait = 5000;
+// How long -remove waits for the process of a service that has just stopped to end.
+constexpr DWORD kStoppedProcessExitWait = 10000;
 // Error, warning and information entries.
 constexpr DWORD kTypesSupported = 7;
 // After a crash: restarted 5 s later twice, then every 60 s; the count starts again after a
@@ -104,15 +107,27 @@ bool DeleteRegisteredService(EventLog& eventLog) {
         ReportCommandFailure(eventLog, "-remove", ::GetLastError(), "OpenSCManager");
         return false;
     }
-    const ServiceManagerHandle service(
-        ::OpenServiceW(manager.Get(), WindowsServiceHost::kServiceName, DELETE));
+    const ServiceManagerHandle service(::OpenServiceW(
+        manager.Get(), WindowsServiceHost::kServiceName, DELETE | SERVICE_QUERY_STATUS));
     if (!service) {
         ReportCommandFailure(eventLog, "-remove", ::GetLastError(), "OpenService");
         return false;
     }
+    SERVICE_STATUS status{};
+    const bool stopping =
+        ::QueryServiceStatus(service.Get(), &status) &&
+        (status.dwCurrentState == SERVICE_STOPPED || status.dwCurrentState == SERVICE_STOP_PENDING);
     if (!::DeleteService(service.Get())) {
         ReportCommandFailure(eventLog, "-remove", ::GetLastError(), "DeleteService");
         return false;
+    }
+    // The installer removes or replaces the file right after this command: a stopped
+    // service's process must have ended by then. A running service keeps running.
+    if (stopping && !WaitForOtherRunsOfThisExecutable(kStoppedProcessExitWait)) {
+        eventLog.Write(kEventKindWarning, kEventErrorReport,
+                       "-remove: the stopped service's process still runs after " +
+                           std::to_string(kStoppedProcessExitWait / 1000) +
+                           " s; its file stays in use until it ends");
     }
     return true;
 }
