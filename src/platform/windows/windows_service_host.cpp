@@ -125,9 +125,9 @@ bool DeleteRegisteredService(EventLog& eventLog) {
     // service's process must have ended by then. A running service keeps running.
     if (stopping && !WaitForOtherRunsOfThisExecutable(kStoppedProcessExitWait)) {
         eventLog.Write(kEventKindWarning, kEventErrorReport,
-                       "-remove: the stopped service's process still runs after " +
+                       "-remove: another run of o-service.exe still runs after " +
                            std::to_string(kStoppedProcessExitWait / 1000) +
-                           " s; its file stays in use until it ends");
+                           " s; its file stays in use until that run ends");
     }
     return true;
 }
